@@ -1,0 +1,61 @@
+// Test and tool exports of the stand-in WrRdIO.dll. Vorlane.exe never imports
+// these; tests and tools load them with LoadLibrary/GetProcAddress or link the
+// full import library (WrRdIO_full).
+#pragma once
+
+#include <windows.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// What a call whose port pair is not 108/104 returns, and the value a reader
+// gets when the library cannot reach its register file.
+#define WRSIM_FAILURE_VALUE (-1)
+
+// Register file access that bypasses the model and the trace.
+int __stdcall WrSimPeek(unsigned address);                   // 0..255
+void __stdcall WrSimPoke(unsigned address, unsigned value);  // low 8 bits stored
+
+// Restores the power-on state (all registers as a cold EC has them, faults and
+// delay cleared, freeze off, call log emptied) and seeds the model.
+void __stdcall WrSimReset(unsigned seed);
+
+// While frozen the model does not advance: registers hold exactly what was
+// poked or written.
+void __stdcall WrSimFreeze(BOOL frozen);
+
+// Reads of `address` (or of every register when address is 0xFFFFFFFF) answer
+// `value` instead of the register's byte. WrSimClearFaults removes them all.
+void __stdcall WrSimSetFault(unsigned address, int value);
+void __stdcall WrSimClearFaults(void);
+
+// Every library call sleeps this long before it answers (a slow EC).
+void __stdcall WrSimSetDelay(unsigned milliseconds);
+
+// Drives the synthetic workload (0..100 % CPU load); a negative value goes
+// back to the host's own load.
+void __stdcall WrSimSetLoad(int percent);
+
+// The shared call log: every GetRegisterValue/SetRegisterValue call of every
+// process, oldest first. WrSimLogCount counts calls since the last clear
+// (it keeps counting past the ring's capacity); WrSimLogGet copies entry
+// `index` (0 = oldest still held) and returns FALSE past the end.
+typedef struct WRSIM_CALL {
+    DWORD sequence;    // 0, 1, 2, ... since the last clear
+    DWORD tickMs;      // GetTickCount() at the call
+    DWORD processId;   // caller's process
+    DWORD isWrite;     // 0 = GetRegisterValue, 1 = SetRegisterValue
+    DWORD argCount;    // 9 or 10
+    BYTE args[10];     // the arguments as received (low 8 bits)
+    BYTE pad[2];
+    int result;
+} WRSIM_CALL;
+
+void __stdcall WrSimLogClear(void);
+DWORD __stdcall WrSimLogCount(void);
+BOOL __stdcall WrSimLogGet(DWORD index, WRSIM_CALL* call);
+
+#ifdef __cplusplus
+}
+#endif
