@@ -1,0 +1,49 @@
+// Dialogs from resource templates, run modally in the framework's own loop so
+// that PreTranslateMessage sees every message first.
+#pragma once
+
+#include "framework/String.h"
+#include "framework/Wnd.h"
+
+class CDataExchange {
+public:
+    CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate)
+        : m_bSaveAndValidate(bSaveAndValidate), m_pDlgWnd(pDlgWnd) {}
+    BOOL m_bSaveAndValidate;
+    CWnd* m_pDlgWnd;
+};
+
+// Binds a member control to the dialog's control on the first exchange (by
+// subclassing, which runs PreSubclassWindow); later exchanges leave it alone.
+void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl);
+// Moves text between a control and a string member.
+void DDX_Text(CDataExchange* pDX, int nIDC, CString& value);
+
+class CDialog : public CWnd {
+public:
+    explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
+
+    virtual INT_PTR DoModal();
+    virtual BOOL OnInitDialog();
+    virtual void DoDataExchange(CDataExchange*) {}
+    BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
+    void EndDialog(int nResult);
+    BOOL PreTranslateMessage(MSG* pMsg) override;
+
+    UINT m_nIDHelp;
+
+protected:
+    virtual void OnOK();
+    virtual void OnCancel();
+    void OnPaint() { Default(); }
+
+    UINT m_nIDTemplate;
+    CWnd* m_pParentWnd;
+
+    DECLARE_MESSAGE_MAP()
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+    bool m_bModalEnded = false;
+    int m_nModalResult = -1;
+};

@@ -1,0 +1,52 @@
+#include "framework/String.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+void CString::Format(const char* pszFormat, ...) {
+    va_list args;
+    va_start(args, pszFormat);
+    va_list copy;
+    va_copy(copy, args);
+    int n = vsnprintf(nullptr, 0, pszFormat, copy);
+    va_end(copy);
+    if (n < 0) {
+        m_str.clear();
+    } else {
+        std::vector<char> buf(static_cast<size_t>(n) + 1);
+        vsnprintf(buf.data(), buf.size(), pszFormat, args);
+        m_str.assign(buf.data(), static_cast<size_t>(n));
+    }
+    va_end(args);
+}
+
+BOOL CString::LoadString(UINT nID) {
+    // A string-table entry holds at most 4095 characters.
+    char buf[4096];
+    int n = ::LoadStringA(::GetModuleHandleA(nullptr), nID, buf, sizeof(buf));
+    m_str.assign(buf, n > 0 ? static_cast<size_t>(n) : 0);
+    return n > 0;
+}
+
+int CString::Find(char ch, int nStart) const {
+    if (nStart < 0 || nStart >= GetLength()) return -1;
+    size_t pos = m_str.find(ch, static_cast<size_t>(nStart));
+    return pos == std::string::npos ? -1 : static_cast<int>(pos);
+}
+
+int CString::ReverseFind(char ch) const {
+    size_t pos = m_str.rfind(ch);
+    return pos == std::string::npos ? -1 : static_cast<int>(pos);
+}
+
+CString CString::Left(int nCount) const {
+    if (nCount < 0) nCount = 0;
+    return CString(m_str.substr(0, static_cast<size_t>(nCount)));
+}
+
+CString CString::Mid(int nFirst) const {
+    if (nFirst < 0) nFirst = 0;
+    if (nFirst >= GetLength()) return CString();
+    return CString(m_str.substr(static_cast<size_t>(nFirst)));
+}

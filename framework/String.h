@@ -1,0 +1,37 @@
+// CString: an ANSI string with printf-style formatting and string-table loading.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+class CString {
+public:
+    CString() = default;
+    CString(const char* psz) : m_str(psz ? psz : "") {}
+    CString(const std::string& s) : m_str(s) {}
+
+    operator const char*() const { return m_str.c_str(); }
+    const char* GetString() const { return m_str.c_str(); }
+    int GetLength() const { return static_cast<int>(m_str.size()); }
+    bool IsEmpty() const { return m_str.empty(); }
+    void Empty() { m_str.clear(); }
+
+    CString& operator=(const char* psz) {
+        m_str = psz ? psz : "";
+        return *this;
+    }
+    bool operator==(const char* psz) const { return m_str == (psz ? psz : ""); }
+    bool operator!=(const char* psz) const { return !(*this == psz); }
+
+    void Format(const char* pszFormat, ...);
+    BOOL LoadString(UINT nID);
+
+    int Find(char ch, int nStart = 0) const;
+    int ReverseFind(char ch) const;
+    CString Left(int nCount) const;
+    CString Mid(int nFirst) const;
+
+private:
+    std::string m_str;
+};

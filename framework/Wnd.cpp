@@ -1,0 +1,190 @@
+#include "framework/Wnd.h"
+
+#include <map>
+
+#include "framework/App.h"
+
+namespace {
+
+// The window property that ties a window to its bound CWnd.
+const char kWndProp[] = "VorlaneFwWnd";
+
+}  // namespace
+
+// Non-owning wrappers for windows the program has not bound, valid until the
+// modal loop picks up its next message (the framework's idle point).
+class CTempWndMap {
+public:
+    static CWnd* Get(HWND hWnd) {
+        auto& map = Map();
+        auto it = map.find(hWnd);
+        if (it != map.end()) return it->second;
+        CWnd* pWnd = new CWnd;
+        pWnd->m_hWnd = hWnd;
+        pWnd->m_bTemporary = true;
+        map[hWnd] = pWnd;
+        return pWnd;
+    }
+    static void Clear() {
+        for (auto& entry : Map()) {
+            entry.second->m_hWnd = nullptr;
+            delete entry.second;
+        }
+        Map().clear();
+    }
+
+private:
+    static std::map<HWND, CWnd*>& Map() {
+        static thread_local std::map<HWND, CWnd*> map;
+        return map;
+    }
+};
+
+void AfxDeleteTempWndMap() { CTempWndMap::Clear(); }
+
+const AFX_MSGMAP* CCmdTarget::GetThisMessageMap() {
+    static const AFX_MSGMAP_ENTRY entries[] = {{0, 0, 0, nullptr}};
+    static const AFX_MSGMAP map = {nullptr, entries};
+    return &map;
+}
+
+const AFX_MSGMAP* CCmdTarget::GetMessageMap() const { return GetThisMessageMap(); }
+
+const AFX_MSGMAP_ENTRY* CCmdTarget::FindMessageEntry(UINT nMessage, WPARAM wParam) const {
+    for (const AFX_MSGMAP* pMap = GetMessageMap(); pMap != nullptr;
+         pMap = pMap->pfnGetBaseMap ? pMap->pfnGetBaseMap() : nullptr) {
+        for (const AFX_MSGMAP_ENTRY* e = pMap->lpEntries; e->pfn != nullptr; ++e) {
+            if (e->nMessage != nMessage) continue;
+            if (nMessage == WM_COMMAND &&
+                (e->nCode != HIWORD(wParam) || e->nID != LOWORD(wParam))) {
+                continue;
+            }
+            return e;
+        }
+    }
+    return nullptr;
+}
+
+CWnd::~CWnd() {
+    CWinApp* pApp = AfxGetApp();
+    if (pApp != nullptr && pApp->m_pMainWnd == this) pApp->m_pMainWnd = nullptr;
+    if (m_hWnd != nullptr && !m_bTemporary && FromHandlePermanent(m_hWnd) == this) {
+        // The derived parts are gone: unbind first so no message reaches them.
+        HWND hWnd = UnsubclassWindow();
+        if (hWnd != nullptr) ::DestroyWindow(hWnd);
+    }
+}
+
+CWnd* CWnd::FromHandlePermanent(HWND hWnd) {
+    if (hWnd == nullptr) return nullptr;
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(hWnd, &pid);
+    if (pid != ::GetCurrentProcessId()) return nullptr;
+    return static_cast<CWnd*>(::GetPropA(hWnd, kWndProp));
+}
+
+CWnd* CWnd::FromHandle(HWND hWnd) {
+    if (hWnd == nullptr) return nullptr;
+    CWnd* pWnd = FromHandlePermanent(hWnd);
+    return pWnd != nullptr ? pWnd : CTempWndMap::Get(hWnd);
+}
+
+BOOL CWnd::Attach(HWND hWnd) {
+    if (hWnd == nullptr || m_hWnd != nullptr || FromHandlePermanent(hWnd) != nullptr) return FALSE;
+    if (!::SetPropA(hWnd, kWndProp, this)) return FALSE;
+    m_hWnd = hWnd;
+    return TRUE;
+}
+
+HWND CWnd::Detach() {
+    HWND hWnd = m_hWnd;
+    if (hWnd != nullptr) ::RemovePropA(hWnd, kWndProp);
+    m_hWnd = nullptr;
+    return hWnd;
+}
+
+BOOL CWnd::SubclassWindow(HWND hWnd) {
+    if (!Attach(hWnd)) return FALSE;
+    PreSubclassWindow();
+    WNDPROC pfnOld = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::AfxWndProc)));
+    if (pfnOld != &CWnd::AfxWndProc) m_pfnSuper = pfnOld;
+    return TRUE;
+}
+
+HWND CWnd::UnsubclassWindow() {
+    if (m_hWnd == nullptr) return nullptr;
+    if (m_pfnSuper != nullptr) {
+        ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
+        m_pfnSuper = nullptr;
+    }
+    return Detach();
+}
+
+BOOL CWnd::SubclassDlgItem(UINT nID, CWnd* pParent) {
+    HWND hWnd = ::GetDlgItem(pParent->m_hWnd, static_cast<int>(nID));
+    return hWnd != nullptr && SubclassWindow(hWnd);
+}
+
+BOOL CWnd::PreTranslateMessage(MSG*) { return FALSE; }
+
+LRESULT CWnd::Default() { return DefWindowProc(m_msgCur.message, m_msgCur.wParam, m_msgCur.lParam); }
+
+CWnd* CWnd::GetDlgItem(int nID) const { return FromHandle(::GetDlgItem(m_hWnd, nID)); }
+
+BOOL CWnd::ModifyStyle(DWORD dwRemove, DWORD dwAdd, UINT nFlags) {
+    DWORD dwStyle = static_cast<DWORD>(::GetWindowLongA(m_hWnd, GWL_STYLE));
+    DWORD dwNew = (dwStyle & ~dwRemove) | dwAdd;
+    if (dwStyle == dwNew) return FALSE;
+    ::SetWindowLongA(m_hWnd, GWL_STYLE, static_cast<LONG>(dwNew));
+    if (nFlags != 0) {
+        ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0,
+                       SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | nFlags);
+    }
+    return TRUE;
+}
+
+BOOL CWnd::DestroyWindow() { return m_hWnd != nullptr && ::DestroyWindow(m_hWnd); }
+
+CMenu* CWnd::GetSystemMenu(BOOL bRevert) const {
+    HMENU hMenu = ::GetSystemMenu(m_hWnd, bRevert);
+    if (hMenu == nullptr) return nullptr;
+    static thread_local CMenu menu;
+    menu.m_hMenu = hMenu;
+    return &menu;
+}
+
+LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    const AFX_MSGMAP_ENTRY* pEntry = FindMessageEntry(message, wParam);
+    if (pEntry != nullptr) return pEntry->pfn(this, wParam, lParam);
+    return DefWindowProc(message, wParam, lParam);
+}
+
+LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (m_pfnSuper != nullptr) return ::CallWindowProcA(m_pfnSuper, m_hWnd, message, wParam, lParam);
+    return ::DefWindowProcA(m_hWnd, message, wParam, lParam);
+}
+
+void CWnd::OnHScroll(UINT, UINT, CScrollBar*) { Default(); }
+
+LRESULT CALLBACK CWnd::AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    CWnd* pWnd = FromHandlePermanent(hWnd);
+    if (pWnd == nullptr) return ::DefWindowProcA(hWnd, message, wParam, lParam);
+
+    CurrentMsg saved = pWnd->m_msgCur;
+    pWnd->m_msgCur = {message, wParam, lParam};
+    LRESULT lResult = pWnd->WindowProc(message, wParam, lParam);
+    pWnd->m_msgCur = saved;
+
+    if (message == WM_NCDESTROY) {
+        // The window is gone; the object lives on unbound.
+        WNDPROC pfnSuper = pWnd->m_pfnSuper;
+        if (pfnSuper != nullptr) {
+            ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(pfnSuper));
+        }
+        pWnd->m_pfnSuper = nullptr;
+        pWnd->Detach();
+        pWnd->PostNcDestroy();
+    }
+    return lResult;
+}
