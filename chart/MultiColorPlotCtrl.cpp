@@ -1,0 +1,405 @@
+#include "chart/MultiColorPlotCtrl.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "chart/MemDC.h"
+
+namespace {
+
+const UINT_PTR kRedrawTimer = 1;
+const UINT kRedrawPeriodMs = 50;
+
+// Rows beyond this are far outside any client area; the clamp keeps NaN and
+// huge values from an undefined float-to-int conversion.
+const float kFarRow = 1.0e7f;
+
+void CopyText(char* pszDest, size_t cchDest, LPCSTR pszSrc) {
+    if (pszSrc == nullptr) pszSrc = "";
+    size_t cch = strnlen(pszSrc, cchDest - 1);
+    memcpy(pszDest, pszSrc, cch);
+    pszDest[cch] = '\0';
+}
+
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CMultiColorPlotCtrl, CStatic)
+ON_WM_PAINT()
+ON_WM_ERASEBKGND()
+ON_WM_TIMER()
+END_MESSAGE_MAP()
+
+CMultiColorPlotCtrl::CMultiColorPlotCtrl()
+    : m_pOldGradientBitmap(nullptr),
+      m_nPlotStyle(1),
+      m_nGridStepX(10),
+      m_nGridStepY(10),
+      m_nGridScrollX(0),
+      m_nGridScrollY(0),
+      m_nPointSpacing(2),
+      m_nGridPenWidth(1),
+      m_crBackground(RGB(0, 0, 0)),
+      m_crGrid(RGB(0, 125, 0)),
+      m_rcClient(),
+      m_nClientWidth(0),
+      m_nClientHeight(0),
+      m_nPointCount(0),
+      m_pValues(nullptr),
+      m_fRangeMin(0.0f),
+      m_fRangeMax(100.0f),
+      m_crBarTop(RGB(255, 255, 0)),
+      m_nGridOffsetX(0),
+      m_nGridOffsetY(0),
+      m_bFixedRange(true),
+      m_crCaption(RGB(0, 255, 255)),
+      m_nCaptionMode(0),
+      m_szTitle(),
+      m_szUnit(),
+      m_crLine(RGB(255, 255, 0)),
+      m_nLineWidth(1) {
+    ::InitializeCriticalSection(&m_csValues);
+}
+
+CMultiColorPlotCtrl::~CMultiColorPlotCtrl() {
+    delete[] m_pValues;
+    m_pValues = nullptr;
+    ::DeleteCriticalSection(&m_csValues);
+    // The members then go in reverse order of declaration: caption font, bar
+    // brush, grid pen, gradient context (which no longer holds the gradient
+    // bitmap), gradient bitmap.
+}
+
+void CMultiColorPlotCtrl::PreSubclassWindow() {
+    ModifyStyle(0, SS_NOTIFY);
+
+    GetClientRect(&m_rcClient);
+    m_nClientWidth = m_rcClient.right - m_rcClient.left;
+    m_nClientHeight = m_rcClient.bottom - m_rcClient.top;
+    m_nPointCount = m_nClientWidth / m_nPointSpacing;
+
+    m_fontCaption.DeleteObject();
+    m_fontCaption.CreateFont(-11, 0, 0, 0, 100, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             VARIABLE_PITCH, "Times New Roman");
+
+    float* pValues = new (std::nothrow) float[m_nPointCount];
+    delete[] m_pValues;
+    m_pValues = pValues;
+    if (m_pValues != nullptr) {
+        for (int i = 0; i < m_nPointCount; ++i) m_pValues[i] = 0.0f;
+
+        RebuildGridPen();
+
+        // The region is sized from the client area but placed in window
+        // coordinates, so on a bordered static it cuts off the right and
+        // bottom border together with the last client column and row.
+        CRgn rgn;
+        if (rgn.CreateRoundRectRgn(0, 0, m_nClientWidth, m_nClientHeight, 10, 10)) {
+            SetWindowRgn(static_cast<HRGN>(rgn.Detach()), TRUE);
+        }
+
+        SetTimer(kRedrawTimer, kRedrawPeriodMs, nullptr);
+    }
+
+    CStatic::PreSubclassWindow();
+}
+
+void CMultiColorPlotCtrl::AppendValue(float fValue) {
+    ::EnterCriticalSection(&m_csValues);
+    if (m_pValues != nullptr && m_nPointCount > 0) {
+        memmove(m_pValues, m_pValues + 1, (m_nPointCount - 1) * sizeof(float));
+        m_pValues[m_nPointCount - 1] = fValue;
+        if (!m_bFixedRange) {
+            if (m_fRangeMin > fValue) m_fRangeMin = fValue;
+            if (fValue > m_fRangeMax) m_fRangeMax = fValue;
+        }
+    }
+    ::LeaveCriticalSection(&m_csValues);
+}
+
+void CMultiColorPlotCtrl::SetTitle(LPCSTR pszTitle) {
+    CopyText(m_szTitle, sizeof(m_szTitle), pszTitle);
+}
+
+void CMultiColorPlotCtrl::SetUnit(LPCSTR pszUnit) {
+    CopyText(m_szUnit, sizeof(m_szUnit), pszUnit);
+}
+
+void CMultiColorPlotCtrl::SetValueRange(float fMin, float fMax) {
+    SetMinMax(fMin, fMax);
+    SetFixedRange(true);
+}
+
+void CMultiColorPlotCtrl::SetMinMax(float fMin, float fMax) {
+    m_fRangeMin = fMin;
+    m_fRangeMax = fMax;
+}
+
+void CMultiColorPlotCtrl::SetFixedRange(bool bFixed) {
+    m_bFixedRange = bFixed;
+}
+
+BOOL CMultiColorPlotCtrl::SetPointSpacing(int nPixels) {
+    if (nPixels < 1) return FALSE;
+    m_nPointSpacing = nPixels;
+    m_nPointCount = m_nClientWidth / nPixels;
+    float* pValues = new (std::nothrow) float[m_nPointCount];
+    delete[] m_pValues;
+    m_pValues = pValues;
+    if (m_pValues == nullptr) return FALSE;
+    for (int i = 0; i < m_nPointCount; ++i) m_pValues[i] = 0.0f;
+    return TRUE;
+}
+
+void CMultiColorPlotCtrl::SetGridStepX(int nPixels) {
+    if (nPixels >= 1) m_nGridStepX = nPixels;
+}
+
+void CMultiColorPlotCtrl::SetGridStepY(int nPixels) {
+    if (nPixels >= 1) m_nGridStepY = nPixels;
+}
+
+void CMultiColorPlotCtrl::SetGridScrollX(int nPixels) {
+    m_nGridScrollX = nPixels;
+}
+
+void CMultiColorPlotCtrl::SetGridScrollY(int nPixels) {
+    m_nGridScrollY = nPixels;
+}
+
+void CMultiColorPlotCtrl::SetGridPenWidth(int nWidth) {
+    m_nGridPenWidth = nWidth;
+}
+
+void CMultiColorPlotCtrl::SetGridColor(COLORREF crColor) {
+    m_crGrid = crColor;
+    RebuildGridPen();
+}
+
+void CMultiColorPlotCtrl::SetGridPen(int nWidth, COLORREF crColor) {
+    m_nGridPenWidth = nWidth;
+    m_crGrid = crColor;
+    RebuildGridPen();
+}
+
+void CMultiColorPlotCtrl::RebuildGridPen() {
+    // The old pen goes only once the new one exists: if GDI refuses, the
+    // grid keeps its old look rather than vanishing.
+    CPen pen;
+    if (pen.CreatePen(PS_SOLID, m_nGridPenWidth, m_crGrid)) m_penGrid.Attach(pen.Detach());
+}
+
+void CMultiColorPlotCtrl::SetBackgroundColor(COLORREF crColor) {
+    m_crBackground = crColor;
+}
+
+void CMultiColorPlotCtrl::SetCaptionColor(COLORREF crColor) {
+    m_crCaption = crColor;
+}
+
+void CMultiColorPlotCtrl::SetCaptionMode(int nMode) {
+    m_nCaptionMode = nMode;
+}
+
+void CMultiColorPlotCtrl::SetPlotStyle(int nStyle) {
+    m_nPlotStyle = nStyle;
+}
+
+void CMultiColorPlotCtrl::SetLineColor(COLORREF crColor) {
+    m_crLine = crColor;
+}
+
+void CMultiColorPlotCtrl::SetLineWidth(int nWidth) {
+    m_nLineWidth = nWidth;
+}
+
+void CMultiColorPlotCtrl::SetLinePen(COLORREF crColor, int nWidth) {
+    m_crLine = crColor;
+    m_nLineWidth = nWidth;
+}
+
+BOOL CMultiColorPlotCtrl::OnEraseBkgnd(CDC*) {
+    return TRUE;
+}
+
+void CMultiColorPlotCtrl::OnTimer(UINT_PTR) {
+    Invalidate(FALSE);
+    Default();
+}
+
+// Painting -------------------------------------------------------------------
+
+void CMultiColorPlotCtrl::OnPaint() {
+    CPaintDC dc(this);
+    GetClientRect(&m_rcClient);
+
+    CMemDC* pMemDC = new (std::nothrow) CMemDC(&dc, &m_rcClient);
+    if (pMemDC == nullptr) return;
+    POINT ptOldBrushOrg = pMemDC->GetBrushOrg();
+
+    // Made once; a half-made set (GDI out of handles) is thrown away and
+    // tried again at the next paint.
+    if (m_dcGradient.GetSafeHdc() == nullptr || m_bmpGradient.GetSafeHandle() == nullptr ||
+        m_brushBar.GetSafeHandle() == nullptr) {
+        m_brushBar.DeleteObject();
+        m_dcGradient.DeleteDC();
+        m_bmpGradient.DeleteObject();
+        if (m_dcGradient.CreateCompatibleDC(&dc) &&
+            m_bmpGradient.CreateCompatibleBitmap(&dc, m_rcClient.right - m_rcClient.left,
+                                                 m_rcClient.bottom - m_rcClient.top)) {
+            m_pOldGradientBitmap = m_dcGradient.SelectObject(&m_bmpGradient);
+            DrawGradient(&m_dcGradient);
+        }
+    }
+
+    DrawGrid(pMemDC);
+    DrawCurve(pMemDC);
+    DrawCaption(pMemDC);
+
+    pMemDC->SetBrushOrg(ptOldBrushOrg);
+    delete pMemDC;
+}
+
+void CMultiColorPlotCtrl::DrawGradient(CDC* pDC) {
+    if (m_nPlotStyle == 0 && m_nClientHeight > 0) {
+        double s = 255.0 / m_nClientHeight;
+        for (int i = 0; i < m_nClientHeight; ++i) {
+            double x = i * s;
+            COLORREF cr = RGB(static_cast<int>(x), static_cast<int>(255.0 - x), 0x40);
+            pDC->SetPixelV(0, i, cr);
+            pDC->SetPixelV(1, i, cr);
+        }
+    }
+    pDC->SelectObject(m_pOldGradientBitmap);
+    m_brushBar.CreatePatternBrush(&m_bmpGradient);
+}
+
+void CMultiColorPlotCtrl::DrawGrid(CDC* pDC) {
+    pDC->FillSolidRect(&m_rcClient, m_crBackground);
+
+    if (m_penGrid.GetSafeHandle() != nullptr) {
+        int nCols = m_nClientWidth / m_nGridStepX;
+        int nRows = m_nClientHeight / m_nGridStepY;
+        CPen* pOldPen = pDC->SelectObject(&m_penGrid);
+        for (int i = 0; i <= nCols; ++i) {
+            int x = i * m_nGridStepX + m_nGridOffsetX;
+            pDC->MoveTo(x, 0);
+            pDC->LineTo(x, m_nClientHeight);
+        }
+        for (int j = 0; j <= nRows; ++j) {
+            int y = m_nGridOffsetY + m_nClientHeight - j * m_nGridStepY - 2;
+            pDC->MoveTo(0, y);
+            pDC->LineTo(m_nClientWidth, y);
+        }
+        pDC->SelectObject(pOldPen);
+    }
+
+    // The phase runs through step + 1 positions, 0 to the step inclusive.
+    m_nGridOffsetX += m_nGridScrollX;
+    m_nGridOffsetY += m_nGridScrollY;
+    if (m_nGridOffsetX < 0) {
+        m_nGridOffsetX = m_nGridStepX;
+    } else if (m_nGridOffsetX > m_nGridStepX) {
+        m_nGridOffsetX = 0;
+    }
+    if (m_nGridOffsetY < 0) {
+        m_nGridOffsetY = m_nGridStepY;
+    } else if (m_nGridOffsetY > m_nGridStepY) {
+        m_nGridOffsetY = 0;
+    }
+}
+
+int CMultiColorPlotCtrl::ValueToRow(float fValue) const {
+    // With equal bounds there is no scale; the samples lie on the lowest
+    // visible row, where the user sees a flat line, instead of vanishing on
+    // the row below like a sample at the minimum of a real range.
+    float d = m_fRangeMax - m_fRangeMin;
+    if (d == 0.0f) return m_rcClient.bottom - 1;
+
+    float fBottom = static_cast<float>(m_rcClient.bottom);
+    float fHeight = static_cast<float>(m_nClientHeight);
+    float t = fValue - m_fRangeMin;
+    float k = (t / d) * fHeight;
+    float y = fBottom - k;
+    // A value above the maximum stays on the top row: without the clip, the
+    // absolute value below would mirror it back into the chart.
+    float fTop = fBottom - fHeight;
+    if (y < fTop) y = fTop;
+    y = std::fabs(y);
+    if (!(y < kFarRow)) y = kFarRow;
+    return static_cast<int>(y);
+}
+
+void CMultiColorPlotCtrl::DrawCurve(CDC* pDC) {
+    ::EnterCriticalSection(&m_csValues);
+
+    int nCount = m_pValues != nullptr ? m_nPointCount : 0;
+    int nBottom = m_rcClient.bottom;
+    if (m_nPlotStyle == 0 && m_brushBar.GetSafeHandle() != nullptr) {
+        // The brush origin on the bar's bottom-left corner lays the
+        // chart-high pattern so that every row shows its gradient colour.
+        for (int i = 0; i < nCount; ++i) {
+            int x = i * m_nPointSpacing + m_rcClient.left;
+            int y = ValueToRow(m_pValues[i]);
+            pDC->SetBrushOrg(x, nBottom);
+            RECT rcBar = {x, y, x + m_nPointSpacing, nBottom};
+            pDC->FillRect(&rcBar, &m_brushBar);
+            pDC->SetPixelV(x, y, m_crBarTop);
+        }
+    } else if (m_nPlotStyle == 1 && nCount > 0) {
+        POINT* pPoints = new (std::nothrow) POINT[nCount]();
+        CPen pen;
+        if (pPoints != nullptr && pen.CreatePen(PS_SOLID, m_nLineWidth, m_crLine)) {
+            CPen* pOldPen = pDC->SelectObject(&pen);
+            for (int i = 0; i < nCount; ++i) {
+                pPoints[i].x = i * m_nPointSpacing + m_rcClient.left;
+                pPoints[i].y = ValueToRow(m_pValues[i]);
+            }
+            pDC->Polyline(pPoints, nCount);
+            pDC->SelectObject(pOldPen);
+        }
+        delete[] pPoints;
+    }
+}
+
+void CMultiColorPlotCtrl::DrawCaption(CDC* pDC) {
+    COLORREF crOldText = pDC->GetTextColor();
+    int nOldBkMode = pDC->GetBkMode();
+    pDC->SetTextColor(m_crCaption);
+    pDC->SetBkMode(TRANSPARENT);
+
+    if (m_fontCaption.GetSafeHandle() != nullptr && m_nCaptionMode >= 1 && m_nCaptionMode <= 4) {
+        CFont* pOldFont = pDC->SelectObject(&m_fontCaption);
+        char szText[261];
+        if (m_nCaptionMode == 1) {
+            snprintf(szText, sizeof(szText), "%s", m_szTitle);
+        } else if (m_pValues != nullptr && m_nPointCount > 0) {
+            snprintf(szText, sizeof(szText), "%s %8.1f %s / %8.1f", m_szTitle,
+                     m_pValues[m_nPointCount - 1], m_szUnit, m_fRangeMax);
+        } else {
+            // No sample slot: the value's place stays blank.
+            snprintf(szText, sizeof(szText), "%s %8s %s / %8.1f", m_szTitle, "", m_szUnit,
+                     m_fRangeMax);
+        }
+        pDC->TextOut(0, 0, szText, static_cast<int>(strlen(szText)));
+
+        if (m_nCaptionMode >= 3) {
+            snprintf(szText, sizeof(szText), "%8.1f", m_fRangeMin);
+            pDC->TextOut(0, m_nClientHeight - 10, szText, static_cast<int>(strlen(szText)));
+        }
+        if (m_nCaptionMode == 4) {
+            float fSpan = m_fRangeMax - m_fRangeMin;
+            double fMid = fSpan * 0.5 + m_fRangeMin;
+            snprintf(szText, sizeof(szText), "%8.1f", fMid);
+            pDC->TextOut(0, m_nClientHeight / 2, szText, static_cast<int>(strlen(szText)));
+        }
+        pDC->SelectObject(pOldFont);
+    }
+
+    pDC->SetTextColor(crOldText);
+    pDC->SetBkMode(nOldBkMode);
+
+    ::LeaveCriticalSection(&m_csValues);
+}

@@ -1,0 +1,100 @@
+// A self-drawing strip chart bound to a static control. It keeps a fixed
+// window of the most recent values (index 0 the oldest), takes one value per
+// AppendValue, and repaints itself off-screen every 50 ms on its own timer.
+#pragma once
+
+#include <windows.h>
+
+#include "framework/Gdi.h"
+#include "framework/Wnd.h"
+
+class CMultiColorPlotCtrl : public CStatic {
+  public:
+    CMultiColorPlotCtrl();
+    ~CMultiColorPlotCtrl() override;
+
+    // Safe to call from any thread while the window's thread paints.
+    void AppendValue(float fValue);
+
+    // Longer texts are cut to the buffer's size.
+    void SetTitle(LPCSTR pszTitle);
+    void SetUnit(LPCSTR pszUnit);
+
+    void SetValueRange(float fMin, float fMax);
+    void SetMinMax(float fMin, float fMax);
+    void SetFixedRange(bool bFixed);
+
+    // Spacings and steps below 1 are refused: the old value stays.
+    BOOL SetPointSpacing(int nPixels);
+    void SetGridStepX(int nPixels);
+    void SetGridStepY(int nPixels);
+    void SetGridScrollX(int nPixels);
+    void SetGridScrollY(int nPixels);
+
+    void SetGridPenWidth(int nWidth);
+    void SetGridColor(COLORREF crColor);
+    void SetGridPen(int nWidth, COLORREF crColor);
+    void SetBackgroundColor(COLORREF crColor);
+    void SetCaptionColor(COLORREF crColor);
+    void SetCaptionMode(int nMode);
+    void SetPlotStyle(int nStyle);
+    void SetLineColor(COLORREF crColor);
+    void SetLineWidth(int nWidth);
+    void SetLinePen(COLORREF crColor, int nWidth);
+    COLORREF GetLineColor() const { return m_crLine; }
+    int GetLineWidth() const { return m_nLineWidth; }
+
+  protected:
+    void PreSubclassWindow() override;
+
+    void OnPaint();
+    BOOL OnEraseBkgnd(CDC* pDC);
+    void OnTimer(UINT_PTR nIDEvent);
+
+    void DrawGradient(CDC* pDC);
+    void DrawGrid(CDC* pDC);
+    // DrawCurve enters m_csValues and DrawCaption leaves it: always call
+    // both, in this order.
+    void DrawCurve(CDC* pDC);
+    void DrawCaption(CDC* pDC);
+
+    // The client row of a value, by the current range and the set-up height.
+    int ValueToRow(float fValue) const;
+    void RebuildGridPen();
+
+    CBitmap* m_pOldGradientBitmap;
+    CBitmap m_bmpGradient;
+    CDC m_dcGradient;
+    int m_nPlotStyle;
+    int m_nGridStepX;
+    int m_nGridStepY;
+    int m_nGridScrollX;
+    int m_nGridScrollY;
+    int m_nPointSpacing;
+    int m_nGridPenWidth;
+    COLORREF m_crBackground;
+    COLORREF m_crGrid;
+    RECT m_rcClient;
+    int m_nClientWidth;
+    int m_nClientHeight;
+    int m_nPointCount;
+    float* m_pValues;
+    float m_fRangeMin;
+    float m_fRangeMax;
+    COLORREF m_crBarTop;
+    CPen m_penGrid;
+    CBrush m_brushBar;
+    int m_nGridOffsetX;
+    int m_nGridOffsetY;
+    bool m_bFixedRange;
+    CFont m_fontCaption;
+    COLORREF m_crCaption;
+    int m_nCaptionMode;
+    char m_szTitle[261];
+    char m_szUnit[35];
+    COLORREF m_crLine;
+    int m_nLineWidth;
+    CRITICAL_SECTION m_csValues;
+
+    DECLARE_MESSAGE_MAP()
+};

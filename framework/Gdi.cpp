@@ -1,0 +1,364 @@
+#include "framework/Gdi.h"
+
+#include <cassert>
+#include <memory>
+#include <unordered_map>
+
+#include "framework/Wnd.h"
+
+namespace {
+
+// A table of non-owning wrappers by handle. An entry whose handle has died
+// behind the wrappers' back (deleted by a raw Win32 call) is swept out when
+// the table grows past a few dozen entries.
+template <class THandle, class TWrapper>
+class TempMap {
+  public:
+    ~TempMap() {
+        for (auto& entry : m_map) Release(entry.second);
+        t_bGone = true;
+    }
+
+    TWrapper* Find(THandle h) const {
+        auto it = m_map.find(h);
+        return it != m_map.end() ? it->second : nullptr;
+    }
+
+    void Insert(THandle h, TWrapper* pWrapper) {
+        if (m_map.size() >= kSweepAt) Sweep();
+        TWrapper*& slot = m_map[h];
+        if (slot != nullptr) Release(slot);
+        slot = pWrapper;
+    }
+
+    // Drops the entry for h unless it is pKeep: a non-owning wrapper that
+    // deleted its own handle stays valid as an empty wrapper.
+    void Remove(THandle h, const TWrapper* pKeep) {
+        auto it = m_map.find(h);
+        if (it == m_map.end() || it->second == pKeep) return;
+        Release(it->second);
+        m_map.erase(it);
+    }
+
+    size_t Size() const { return m_map.size(); }
+
+    // Thread-exit order can destroy the table before a wrapper with static
+    // storage lets its handle go; that wrapper then has nothing to remove.
+    static thread_local bool t_bGone;
+
+  private:
+    static constexpr size_t kSweepAt = 64;
+
+    static void Release(TWrapper* pWrapper);
+
+    void Sweep() {
+        for (auto it = m_map.begin(); it != m_map.end();) {
+            if (::GetObjectType(it->first) == 0) {
+                Release(it->second);
+                it = m_map.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    std::unordered_map<THandle, TWrapper*> m_map;
+};
+
+template <class THandle, class TWrapper>
+thread_local bool TempMap<THandle, TWrapper>::t_bGone = false;
+
+template <>
+void TempMap<HGDIOBJ, CGdiObject>::Release(CGdiObject* pWrapper) {
+    pWrapper->m_hObject = nullptr;
+    delete pWrapper;
+}
+
+template <>
+void TempMap<HDC, CDC>::Release(CDC* pWrapper) {
+    pWrapper->m_hDC = pWrapper->m_hAttribDC = nullptr;
+    delete pWrapper;
+}
+
+using GdiMap = TempMap<HGDIOBJ, CGdiObject>;
+using DcMap = TempMap<HDC, CDC>;
+
+GdiMap& TempGdiMap() {
+    static thread_local GdiMap map;
+    return map;
+}
+
+DcMap& TempDcMap() {
+    static thread_local DcMap map;
+    return map;
+}
+
+template <class T>
+T* TempGdiObject(HGDIOBJ h) {
+    if (h == nullptr) return nullptr;
+    GdiMap& map = TempGdiMap();
+    if (CGdiObject* pFound = map.Find(h)) {
+        // A handle value can come back for an object of another kind once
+        // the first one is gone; then the entry is replaced.
+        if (T* p = dynamic_cast<T*>(pFound)) {
+            p->m_hObject = h;
+            return p;
+        }
+    }
+    T* p = new T;
+    p->m_hObject = h;
+    map.Insert(h, p);
+    return p;
+}
+
+void ForgetTempGdiObject(HGDIOBJ h, const CGdiObject* pKeep) {
+    if (h != nullptr && !GdiMap::t_bGone) TempGdiMap().Remove(h, pKeep);
+}
+
+// A display context of 24 or 32 bits per pixel, for which a DIB section of
+// the same format stands in for a device-dependent bitmap. Wine makes and
+// selects such a DIB a hundred times faster than a compatible bitmap.
+WORD DisplayDibBitCount(HDC hDC) {
+    if (hDC == nullptr || ::GetObjectType(hDC) != OBJ_DC) return 0;
+    if (::GetDeviceCaps(hDC, TECHNOLOGY) != DT_RASDISPLAY) return 0;
+    int nBits = ::GetDeviceCaps(hDC, BITSPIXEL) * ::GetDeviceCaps(hDC, PLANES);
+    return nBits == 32 || nBits == 24 ? static_cast<WORD>(nBits) : 0;
+}
+
+}  // namespace
+
+// CGdiObject -------------------------------------------------------------------
+
+CGdiObject::~CGdiObject() {
+    DeleteObject();
+}
+
+BOOL CGdiObject::Attach(HGDIOBJ hObject) {
+    if (hObject == nullptr) return FALSE;
+    if (m_hObject != hObject) DeleteObject();
+    m_hObject = hObject;
+    return TRUE;
+}
+
+HGDIOBJ CGdiObject::Detach() {
+    HGDIOBJ hObject = m_hObject;
+    m_hObject = nullptr;
+    ForgetTempGdiObject(hObject, this);
+    return hObject;
+}
+
+BOOL CGdiObject::DeleteObject() {
+    if (m_hObject == nullptr) return FALSE;
+    return ::DeleteObject(Detach());
+}
+
+void CGdiObject::AssertEmpty() const {
+    assert(m_hObject == nullptr);
+}
+
+CGdiObject* CGdiObject::FromHandle(HGDIOBJ hObject) {
+    switch (::GetObjectType(hObject)) {
+        case OBJ_PEN:
+        case OBJ_EXTPEN:
+            return TempGdiObject<CPen>(hObject);
+        case OBJ_BRUSH:
+            return TempGdiObject<CBrush>(hObject);
+        case OBJ_FONT:
+            return TempGdiObject<CFont>(hObject);
+        case OBJ_BITMAP:
+            return TempGdiObject<CBitmap>(hObject);
+        default:
+            return TempGdiObject<CGdiObject>(hObject);
+    }
+}
+
+size_t CGdiObject::GetTemporaryCount() {
+    return TempGdiMap().Size() + TempDcMap().Size();
+}
+
+CPen* CPen::FromHandle(HPEN hPen) {
+    return TempGdiObject<CPen>(hPen);
+}
+
+BOOL CPen::CreatePen(int nPenStyle, int nWidth, COLORREF crColor) {
+    AssertEmpty();
+    return Attach(::CreatePen(nPenStyle, nWidth, crColor));
+}
+
+CBrush* CBrush::FromHandle(HBRUSH hBrush) {
+    return TempGdiObject<CBrush>(hBrush);
+}
+
+BOOL CBrush::CreateSolidBrush(COLORREF crColor) {
+    AssertEmpty();
+    return Attach(::CreateSolidBrush(crColor));
+}
+
+BOOL CBrush::CreatePatternBrush(CBitmap* pBitmap) {
+    AssertEmpty();
+    return Attach(::CreatePatternBrush(*pBitmap));
+}
+
+CFont* CFont::FromHandle(HFONT hFont) {
+    return TempGdiObject<CFont>(hFont);
+}
+
+BOOL CFont::CreateFont(int nHeight, int nWidth, int nEscapement, int nOrientation, int nWeight,
+                       BYTE bItalic, BYTE bUnderline, BYTE cStrikeOut, BYTE nCharSet,
+                       BYTE nOutPrecision, BYTE nClipPrecision, BYTE nQuality, BYTE nPitchAndFamily,
+                       LPCSTR lpszFacename) {
+    AssertEmpty();
+    return Attach(::CreateFontA(nHeight, nWidth, nEscapement, nOrientation, nWeight, bItalic,
+                                bUnderline, cStrikeOut, nCharSet, nOutPrecision, nClipPrecision,
+                                nQuality, nPitchAndFamily, lpszFacename));
+}
+
+CBitmap* CBitmap::FromHandle(HBITMAP hBitmap) {
+    return TempGdiObject<CBitmap>(hBitmap);
+}
+
+BOOL CBitmap::CreateCompatibleBitmap(CDC* pDC, int nWidth, int nHeight) {
+    AssertEmpty();
+    HDC hDC = pDC->m_hDC;
+    WORD nBits = DisplayDibBitCount(hDC);
+    if (nBits != 0 && nWidth > 0 && nHeight > 0) {
+        BITMAPINFO bmi = {};
+        bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
+        bmi.bmiHeader.biWidth = nWidth;
+        bmi.bmiHeader.biHeight = -nHeight;
+        bmi.bmiHeader.biPlanes = 1;
+        bmi.bmiHeader.biBitCount = nBits;
+        bmi.bmiHeader.biCompression = BI_RGB;
+        void* pBits = nullptr;
+        HBITMAP hDib = ::CreateDIBSection(hDC, &bmi, DIB_RGB_COLORS, &pBits, nullptr, 0);
+        if (hDib != nullptr) return Attach(hDib);
+    }
+    return Attach(::CreateCompatibleBitmap(hDC, nWidth, nHeight));
+}
+
+BOOL CRgn::CreateRoundRectRgn(int x1, int y1, int x2, int y2, int x3, int y3) {
+    AssertEmpty();
+    return Attach(::CreateRoundRectRgn(x1, y1, x2, y2, x3, y3));
+}
+
+// CDC ----------------------------------------------------------------------------
+
+CDC::~CDC() {
+    DeleteDC();
+}
+
+CDC* CDC::FromHandle(HDC hDC) {
+    if (hDC == nullptr) return nullptr;
+    DcMap& map = TempDcMap();
+    CDC* pDC = map.Find(hDC);
+    if (pDC == nullptr) {
+        pDC = new CDC;
+        map.Insert(hDC, pDC);
+    }
+    pDC->m_hDC = pDC->m_hAttribDC = hDC;
+    return pDC;
+}
+
+BOOL CDC::Attach(HDC hDC) {
+    if (hDC == nullptr) return FALSE;
+    if (m_hDC != hDC) DeleteDC();
+    m_hDC = m_hAttribDC = hDC;
+    return TRUE;
+}
+
+HDC CDC::Detach() {
+    HDC hDC = m_hDC;
+    m_hDC = m_hAttribDC = nullptr;
+    if (hDC != nullptr && !DcMap::t_bGone) TempDcMap().Remove(hDC, this);
+    return hDC;
+}
+
+BOOL CDC::DeleteDC() {
+    if (m_hDC == nullptr) return FALSE;
+    return ::DeleteDC(Detach());
+}
+
+BOOL CDC::CreateCompatibleDC(CDC* pDC) {
+    assert(m_hDC == nullptr);
+    return Attach(::CreateCompatibleDC(pDC != nullptr ? pDC->m_hDC : nullptr));
+}
+
+CGdiObject* CDC::SelectGdiObject(HDC hDC, HGDIOBJ hObject) {
+    return CGdiObject::FromHandle(::SelectObject(hDC, hObject));
+}
+
+CPen* CDC::SelectObject(CPen* pPen) {
+    return CPen::FromHandle(
+        static_cast<HPEN>(::SelectObject(m_hDC, pPen != nullptr ? pPen->m_hObject : nullptr)));
+}
+
+CBrush* CDC::SelectObject(CBrush* pBrush) {
+    return CBrush::FromHandle(static_cast<HBRUSH>(
+        ::SelectObject(m_hDC, pBrush != nullptr ? pBrush->m_hObject : nullptr)));
+}
+
+CFont* CDC::SelectObject(CFont* pFont) {
+    return CFont::FromHandle(
+        static_cast<HFONT>(::SelectObject(m_hDC, pFont != nullptr ? pFont->m_hObject : nullptr)));
+}
+
+CBitmap* CDC::SelectObject(CBitmap* pBitmap) {
+    return CBitmap::FromHandle(static_cast<HBITMAP>(
+        ::SelectObject(m_hDC, pBitmap != nullptr ? pBitmap->m_hObject : nullptr)));
+}
+
+POINT CDC::SetWindowOrg(int x, int y) {
+    POINT pt = {0, 0};
+    ::SetWindowOrgEx(m_hDC, x, y, &pt);
+    return pt;
+}
+
+POINT CDC::GetBrushOrg() const {
+    POINT pt = {0, 0};
+    ::GetBrushOrgEx(m_hDC, &pt);
+    return pt;
+}
+
+POINT CDC::SetBrushOrg(int x, int y) {
+    POINT pt = {0, 0};
+    ::SetBrushOrgEx(m_hDC, x, y, &pt);
+    return pt;
+}
+
+void CDC::FillSolidRect(LPCRECT lpRect, COLORREF crColor) {
+    COLORREF crOld = ::SetBkColor(m_hDC, crColor);
+    ::ExtTextOutA(m_hDC, 0, 0, ETO_OPAQUE, lpRect, nullptr, 0, nullptr);
+    ::SetBkColor(m_hDC, crOld);
+}
+
+void CDC::FillSolidRect(int x, int y, int cx, int cy, COLORREF crColor) {
+    RECT rc = {x, y, x + cx, y + cy};
+    FillSolidRect(&rc, crColor);
+}
+
+void CDC::FillRect(LPCRECT lpRect, CBrush* pBrush) {
+    ::FillRect(m_hDC, lpRect, pBrush != nullptr ? static_cast<HBRUSH>(*pBrush) : nullptr);
+}
+
+BOOL CDC::BitBlt(int x, int y, int nWidth, int nHeight, CDC* pSrcDC, int xSrc, int ySrc,
+                 DWORD dwRop) {
+    return ::BitBlt(m_hDC, x, y, nWidth, nHeight, pSrcDC != nullptr ? pSrcDC->m_hDC : nullptr, xSrc,
+                    ySrc, dwRop);
+}
+
+POINT CDC::MoveTo(int x, int y) {
+    POINT pt = {0, 0};
+    ::MoveToEx(m_hDC, x, y, &pt);
+    return pt;
+}
+
+// CPaintDC -----------------------------------------------------------------------
+
+CPaintDC::CPaintDC(CWnd* pWnd) : m_ps(), m_hWnd(pWnd->m_hWnd) {
+    Attach(::BeginPaint(m_hWnd, &m_ps));
+}
+
+CPaintDC::~CPaintDC() {
+    ::EndPaint(m_hWnd, &m_ps);
+    Detach();
+}
