@@ -263,6 +263,10 @@ void CMultiColorPlotCtrl::OnPaint() {
 }
 
 void CMultiColorPlotCtrl::DrawGradient(CDC* pDC) {
+    // A new bitmap's contents are undefined (a recycled one may hold an old
+    // frame); bars wider than the two painted columns show the rest as black.
+    pDC->FillSolidRect(0, 0, m_rcClient.right - m_rcClient.left, m_rcClient.bottom - m_rcClient.top,
+                       RGB(0, 0, 0));
     if (m_nPlotStyle == 0 && m_nClientHeight > 0) {
         double s = 255.0 / m_nClientHeight;
         for (int i = 0; i < m_nClientHeight; ++i) {

@@ -1,8 +1,8 @@
 #include "framework/Gdi.h"
 
 #include <cassert>
-#include <memory>
 #include <unordered_map>
+#include <vector>
 
 #include "framework/Wnd.h"
 
@@ -116,13 +116,96 @@ void ForgetTempGdiObject(HGDIOBJ h, const CGdiObject* pKeep) {
 }
 
 // A display context of 24 or 32 bits per pixel, for which a DIB section of
-// the same format stands in for a device-dependent bitmap. Wine makes and
-// selects such a DIB a hundred times faster than a compatible bitmap.
+// the same format stands in for a device-dependent bitmap: Wine makes and
+// selects such a DIB in a few microseconds, a compatible bitmap in hundreds.
+// The display's depth is read once: Wine answers BITSPIXEL in about 150 us.
+// After a change of display mode the bitmaps keep the old depth, and block
+// copies convert them.
 WORD DisplayDibBitCount(HDC hDC) {
     if (hDC == nullptr || ::GetObjectType(hDC) != OBJ_DC) return 0;
     if (::GetDeviceCaps(hDC, TECHNOLOGY) != DT_RASDISPLAY) return 0;
-    int nBits = ::GetDeviceCaps(hDC, BITSPIXEL) * ::GetDeviceCaps(hDC, PLANES);
-    return nBits == 32 || nBits == 24 ? static_cast<WORD>(nBits) : 0;
+    static const int s_nBits = ::GetDeviceCaps(hDC, BITSPIXEL) * ::GetDeviceCaps(hDC, PLANES);
+    return s_nBits == 32 || s_nBits == 24 ? static_cast<WORD>(s_nBits) : 0;
+}
+
+// Fresh pixel memory costs a page fault per 4 KB on first touch: for a
+// chart-sized bitmap about 100 us under Wine, as much as drawing a frame.
+// So the display-format DIBs made below are not freed when their wrapper
+// deletes them; the last one is kept and handed out again for the next
+// bitmap of the same size and depth. Like any new compatible bitmap, a
+// recycled one has undefined contents.
+class DibRecycler {
+  public:
+    ~DibRecycler() {
+        if (m_spare.hBitmap != nullptr) ::DeleteObject(m_spare.hBitmap);
+        t_bGone = true;
+    }
+
+    static thread_local bool t_bGone;
+
+    HBITMAP Take(int cx, int cy, WORD nBits) {
+        HBITMAP hBitmap = nullptr;
+        if (m_spare.hBitmap != nullptr && m_spare.cx == cx && m_spare.cy == cy &&
+            m_spare.nBits == nBits) {
+            hBitmap = m_spare.hBitmap;
+            m_spare.hBitmap = nullptr;
+        } else {
+            hBitmap = Create(cx, cy, nBits);
+        }
+        if (hBitmap != nullptr) m_owned.push_back(hBitmap);
+        return hBitmap;
+    }
+
+    // A wrapper lets go of one of our DIBs without deleting it: it is no
+    // longer ours to recycle.
+    void Forget(HGDIOBJ hObject) {
+        for (size_t i = 0; i < m_owned.size(); ++i) {
+            if (m_owned[i] == hObject) {
+                m_owned.erase(m_owned.begin() + static_cast<std::ptrdiff_t>(i));
+                return;
+            }
+        }
+    }
+
+    // Keeps one of our DIBs as the spare instead of deleting it.
+    bool Park(HGDIOBJ hObject) {
+        size_t nOwned = m_owned.size();
+        Forget(hObject);
+        if (m_owned.size() == nOwned) return false;
+        if (m_spare.hBitmap != nullptr) ::DeleteObject(m_spare.hBitmap);
+        BITMAP bm = {};
+        ::GetObjectA(hObject, sizeof(bm), &bm);
+        m_spare = {static_cast<HBITMAP>(hObject), bm.bmWidth, bm.bmHeight, bm.bmBitsPixel};
+        return true;
+    }
+
+  private:
+    static HBITMAP Create(int cx, int cy, WORD nBits) {
+        BITMAPINFO bmi = {};
+        bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
+        bmi.bmiHeader.biWidth = cx;
+        bmi.bmiHeader.biHeight = -cy;
+        bmi.bmiHeader.biPlanes = 1;
+        bmi.bmiHeader.biBitCount = nBits;
+        bmi.bmiHeader.biCompression = BI_RGB;
+        void* pBits = nullptr;
+        return ::CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &pBits, nullptr, 0);
+    }
+
+    struct Spare {
+        HBITMAP hBitmap;
+        int cx, cy;
+        WORD nBits;
+    };
+    Spare m_spare = {nullptr, 0, 0, 0};
+    std::vector<HBITMAP> m_owned;
+};
+
+thread_local bool DibRecycler::t_bGone = false;
+
+DibRecycler* Recycler() {
+    static thread_local DibRecycler recycler;
+    return DibRecycler::t_bGone ? nullptr : &recycler;
 }
 
 }  // namespace
@@ -141,15 +224,26 @@ BOOL CGdiObject::Attach(HGDIOBJ hObject) {
 }
 
 HGDIOBJ CGdiObject::Detach() {
-    HGDIOBJ hObject = m_hObject;
-    m_hObject = nullptr;
-    ForgetTempGdiObject(hObject, this);
+    HGDIOBJ hObject = Release();
+    if (hObject != nullptr) {
+        if (DibRecycler* pRecycler = Recycler()) pRecycler->Forget(hObject);
+    }
     return hObject;
 }
 
 BOOL CGdiObject::DeleteObject() {
-    if (m_hObject == nullptr) return FALSE;
-    return ::DeleteObject(Detach());
+    HGDIOBJ hObject = Release();
+    if (hObject == nullptr) return FALSE;
+    DibRecycler* pRecycler = Recycler();
+    if (pRecycler != nullptr && pRecycler->Park(hObject)) return TRUE;
+    return ::DeleteObject(hObject);
+}
+
+HGDIOBJ CGdiObject::Release() {
+    HGDIOBJ hObject = m_hObject;
+    m_hObject = nullptr;
+    ForgetTempGdiObject(hObject, this);
+    return hObject;
 }
 
 void CGdiObject::AssertEmpty() const {
@@ -222,15 +316,8 @@ BOOL CBitmap::CreateCompatibleBitmap(CDC* pDC, int nWidth, int nHeight) {
     HDC hDC = pDC->m_hDC;
     WORD nBits = DisplayDibBitCount(hDC);
     if (nBits != 0 && nWidth > 0 && nHeight > 0) {
-        BITMAPINFO bmi = {};
-        bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
-        bmi.bmiHeader.biWidth = nWidth;
-        bmi.bmiHeader.biHeight = -nHeight;
-        bmi.bmiHeader.biPlanes = 1;
-        bmi.bmiHeader.biBitCount = nBits;
-        bmi.bmiHeader.biCompression = BI_RGB;
-        void* pBits = nullptr;
-        HBITMAP hDib = ::CreateDIBSection(hDC, &bmi, DIB_RGB_COLORS, &pBits, nullptr, 0);
+        DibRecycler* pRecycler = Recycler();
+        HBITMAP hDib = pRecycler != nullptr ? pRecycler->Take(nWidth, nHeight, nBits) : nullptr;
         if (hDib != nullptr) return Attach(hDib);
     }
     return Attach(::CreateCompatibleBitmap(hDC, nWidth, nHeight));

@@ -35,6 +35,10 @@ class CGdiObject : public CObject {
   protected:
     // Called before a Create: the wrapper must be empty.
     void AssertEmpty() const;
+
+  private:
+    // Empties the wrapper and drops the handle's non-owning wrapper.
+    HGDIOBJ Release();
 };
 
 class CPen : public CGdiObject {

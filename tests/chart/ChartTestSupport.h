@@ -8,63 +8,100 @@
 
 #include "chart/MultiColorPlotCtrl.h"
 
-// A memory context holding a top-down 32-bit DIB section: GetPixel gives
-// back exactly the colours drawn.
+// A memory context holding a top-down 32-bit DIB: GetPixel returns exactly
+// the colours drawn.
 class DibTarget {
   public:
-    DibTarget(int nWidth, int nHeight, COLORREF crFill = RGB(0, 0, 0));
-    ~DibTarget();
+    DibTarget(int cx, int cy, COLORREF crFill = RGB(0, 0, 0)) : m_cx(cx), m_cy(cy) {
+        BITMAPINFO bmi = {{sizeof(BITMAPINFOHEADER), cx, -cy, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
+        m_hDC = ::CreateCompatibleDC(nullptr);
+        m_hBitmap = ::CreateDIBSection(m_hDC, &bmi, DIB_RGB_COLORS, &m_pBits, nullptr, 0);
+        m_hOld = ::SelectObject(m_hDC, m_hBitmap);
+        ::SetBkColor(m_hDC, crFill);
+        RECT rc = {0, 0, cx, cy};
+        ::ExtTextOutA(m_hDC, 0, 0, ETO_OPAQUE, &rc, nullptr, 0, nullptr);
+    }
+    ~DibTarget() {
+        ::SelectObject(m_hDC, m_hOld);
+        ::DeleteObject(m_hBitmap);
+        ::DeleteDC(m_hDC);
+    }
     HDC hdc() const { return m_hDC; }
     CDC* dc() const { return CDC::FromHandle(m_hDC); }
     COLORREF Pixel(int x, int y) const { return ::GetPixel(m_hDC, x, y); }
-    // Columns or rows of the given colour along a row or column.
-    std::vector<int> ColumnsOf(int y, COLORREF cr) const;
-    std::vector<int> RowsOf(int x, COLORREF cr) const;
-    int CountOf(COLORREF cr) const;
-    bool SamePixels(const DibTarget& other) const;
-
-    const int m_nWidth, m_nHeight;
+    std::vector<int> ColumnsOf(int y, COLORREF cr) const {
+        std::vector<int> v;
+        for (int x = 0; x < m_cx; ++x) {
+            if (Pixel(x, y) == cr) v.push_back(x);
+        }
+        return v;
+    }
+    std::vector<int> RowsOf(int x, COLORREF cr) const {
+        std::vector<int> v;
+        for (int y = 0; y < m_cy; ++y) {
+            if (Pixel(x, y) == cr) v.push_back(y);
+        }
+        return v;
+    }
+    int CountOf(COLORREF cr) const {
+        int n = 0;
+        for (int y = 0; y < m_cy; ++y) n += static_cast<int>(ColumnsOf(y, cr).size());
+        return n;
+    }
+    bool SamePixels(const DibTarget& other) const {
+        ::GdiFlush();
+        const DWORD* a = static_cast<const DWORD*>(m_pBits);
+        const DWORD* b = static_cast<const DWORD*>(other.m_pBits);
+        return m_cx == other.m_cx && m_cy == other.m_cy &&
+               std::vector<DWORD>(a, a + m_cx * m_cy) == std::vector<DWORD>(b, b + m_cx * m_cy);
+    }
 
   private:
+    int m_cx, m_cy;
     HDC m_hDC;
     HBITMAP m_hBitmap;
-    HGDIOBJ m_hOldBitmap;
-    DWORD* m_pBits;
+    HGDIOBJ m_hOld;
+    void* m_pBits = nullptr;
 };
 
-// Free slots of the process's GDI handle table: pens are made until GDI
-// refuses, counted and deleted. GetGuiResources is a stub under Wine.
-int FreeGdiSlots();
-
-// Fills the GDI handle table, leaving nKeepFree slots; the destructor
-// releases everything.
+// Fills the process's GDI handle table with pens, leaving nKeepFree slots.
+// GetGuiResources is a stub under Wine; the table's free slots are counted
+// instead.
 class GdiExhauster {
   public:
-    explicit GdiExhauster(int nKeepFree);
-    ~GdiExhauster();
+    explicit GdiExhauster(int nKeepFree = 0) {
+        m_pens.reserve(70000);
+        while (HPEN hPen = ::CreatePen(PS_SOLID, 1, 0)) m_pens.push_back(hPen);
+        for (int i = 0; i < nKeepFree && !m_pens.empty(); ++i) {
+            ::DeleteObject(m_pens.back());
+            m_pens.pop_back();
+        }
+    }
+    ~GdiExhauster() {
+        for (HPEN hPen : m_pens) ::DeleteObject(hPen);
+    }
+    int Count() const { return static_cast<int>(m_pens.size()); }
 
   private:
-    std::vector<HGDIOBJ> m_objects;
+    std::vector<HPEN> m_pens;
 };
+
+inline int FreeGdiSlots() {
+    return GdiExhauster().Count();
+}
 
 // Opens the chart's internals to the tests.
 class TestPlot : public CMultiColorPlotCtrl {
   public:
-    using CMultiColorPlotCtrl::DrawCaption;
-    using CMultiColorPlotCtrl::DrawCurve;
     using CMultiColorPlotCtrl::DrawGrid;
     using CMultiColorPlotCtrl::m_bFixedRange;
     using CMultiColorPlotCtrl::m_crGrid;
     using CMultiColorPlotCtrl::m_fontCaption;
     using CMultiColorPlotCtrl::m_fRangeMax;
     using CMultiColorPlotCtrl::m_fRangeMin;
-    using CMultiColorPlotCtrl::m_nCaptionMode;
-    using CMultiColorPlotCtrl::m_nClientHeight;
-    using CMultiColorPlotCtrl::m_nClientWidth;
     using CMultiColorPlotCtrl::m_nGridOffsetX;
     using CMultiColorPlotCtrl::m_nGridOffsetY;
     using CMultiColorPlotCtrl::m_nGridStepX;
-    using CMultiColorPlotCtrl::m_nGridStepY;
     using CMultiColorPlotCtrl::m_nPointCount;
     using CMultiColorPlotCtrl::m_nPointSpacing;
     using CMultiColorPlotCtrl::m_pValues;
@@ -72,38 +109,59 @@ class TestPlot : public CMultiColorPlotCtrl {
     using CMultiColorPlotCtrl::m_szUnit;
     using CMultiColorPlotCtrl::ValueToRow;
 
-    // One frame's layers drawn onto pDC, as a paint draws them.
+    // One frame's layers, in a paint's order.
     void DrawLayers(CDC* pDC) {
         DrawGrid(pDC);
         DrawCurve(pDC);
         DrawCaption(pDC);
     }
+    std::vector<float> Values() const { return {m_pValues, m_pValues + m_nPointCount}; }
+    void Fill(float fValue) {
+        for (int i = 0; i < m_nPointCount; ++i) AppendValue(fValue);
+    }
 };
 
-// A borderless static control of the given client size on a visible popup,
-// bound to a TestPlot.
+// A borderless static of the given client size on a visible popup, bound
+// to a TestPlot.
 class LivePlot {
   public:
-    LivePlot(int nWidth, int nHeight);
-    ~LivePlot();
-    TestPlot plot;
+    LivePlot(int cx, int cy) {
+        m_hHost = ::CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP | WS_VISIBLE, 20, 20,
+                                    cx + 40, cy + 40, nullptr, nullptr, nullptr, nullptr);
+        m_hStatic = ::CreateWindowExA(0, "STATIC", "chart", WS_CHILD | WS_VISIBLE, 20, 20, cx, cy,
+                                      m_hHost, nullptr, nullptr, nullptr);
+        plot.SubclassWindow(m_hStatic);
+    }
+    ~LivePlot() { ::DestroyWindow(m_hHost); }
     HWND hStatic() const { return m_hStatic; }
-    // Paints now, through WM_PAINT.
-    void Paint();
+    void Paint() {
+        ::InvalidateRect(m_hStatic, nullptr, FALSE);
+        ::UpdateWindow(m_hStatic);
+    }
+    TestPlot plot;
 
   private:
-    HWND m_hHost;
-    HWND m_hStatic;
+    HWND m_hHost, m_hStatic;
 };
 
-// Runs fn on another thread; true if it finishes within the bound.
-bool FinishesOnOtherThread(void (*fn)(TestPlot*), TestPlot* pPlot);
+// An append from another thread finishes: the chart's lock is free. The
+// bound is generous; it tells a held lock from a slow machine.
+inline DWORD WINAPI AppendOnThread(LPVOID pPlot) {
+    static_cast<TestPlot*>(pPlot)->AppendValue(1.0f);
+    return 0;
+}
+inline bool AppendFromOtherThreadFinishes(TestPlot* pPlot) {
+    HANDLE hThread = ::CreateThread(nullptr, 0, &AppendOnThread, pPlot, 0, nullptr);
+    bool bDone = ::WaitForSingleObject(hThread, 20000) == WAIT_OBJECT_0;
+    if (!bDone) ::TerminateThread(hThread, 1);
+    ::CloseHandle(hThread);
+    return bDone;
+}
 
 // Dispatches this thread's messages until done() holds or the bound passes.
 template <class Pred>
 bool PumpUntil(Pred done, DWORD dwBoundMs = 10000) {
-    DWORD dwStart = ::GetTickCount();
-    while (!done()) {
+    for (DWORD dwStart = ::GetTickCount(); !done();) {
         if (::GetTickCount() - dwStart > dwBoundMs) return false;
         MSG msg;
         while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
