@@ -13,7 +13,7 @@ extern "C" {
 // gets when the library cannot reach its register file.
 #define WRSIM_FAILURE_VALUE (-1)
 
-// Register file access that bypasses the model and the trace.
+// Register file access that bypasses the model, the faults and the trace.
 int __stdcall WrSimPeek(unsigned address);                   // 0..255
 void __stdcall WrSimPoke(unsigned address, unsigned value);  // low 8 bits stored
 
@@ -25,8 +25,13 @@ void __stdcall WrSimReset(unsigned seed);
 // poked or written.
 void __stdcall WrSimFreeze(BOOL frozen);
 
+// Steps the model by `milliseconds` of simulated time at once, frozen or not,
+// so tests can watch minutes of fan and temperature behaviour without waiting.
+void __stdcall WrSimAdvance(unsigned milliseconds);
+
 // Reads of `address` (or of every register when address is 0xFFFFFFFF) answer
-// `value` instead of the register's byte. WrSimClearFaults removes them all.
+// `value` instead of the register's byte; a fault on one register wins over
+// the fault on all. Writes still store. WrSimClearFaults removes them all.
 void __stdcall WrSimSetFault(unsigned address, int value);
 void __stdcall WrSimClearFaults(void);
 
@@ -42,12 +47,12 @@ void __stdcall WrSimSetLoad(int percent);
 // (it keeps counting past the ring's capacity); WrSimLogGet copies entry
 // `index` (0 = oldest still held) and returns FALSE past the end.
 typedef struct WRSIM_CALL {
-    DWORD sequence;    // 0, 1, 2, ... since the last clear
-    DWORD tickMs;      // GetTickCount() at the call
-    DWORD processId;   // caller's process
-    DWORD isWrite;     // 0 = GetRegisterValue, 1 = SetRegisterValue
-    DWORD argCount;    // 9 or 10
-    BYTE args[10];     // the arguments as received (low 8 bits)
+    DWORD sequence;   // 0, 1, 2, ... since the last clear
+    DWORD tickMs;     // GetTickCount() at the call
+    DWORD processId;  // caller's process
+    DWORD isWrite;    // 0 = GetRegisterValue, 1 = SetRegisterValue
+    DWORD argCount;   // 9 or 10
+    BYTE args[10];    // the arguments as received (low 8 bits)
     BYTE pad[2];
     int result;
 } WRSIM_CALL;

@@ -1,0 +1,17 @@
+// A second process for the EC library's tests: makes one EC call and exits
+// with its result.  wrrdio_peer get ADDRESS | wrrdio_peer set ADDRESS VALUE
+#include <stdlib.h>
+#include <string.h>
+
+#include "WrRdIO.h"
+
+int main(int argc, char** argv) {
+    if (argc < 3) return 1000;
+    const DWORD address = strtoul(argv[2], NULL, 0);
+    if (strcmp(argv[1], "get") == 0)
+        return GetRegisterValue(108, 104, HIBYTE(address), LOBYTE(address), 6, 7, 8, 1, 1);
+    if (strcmp(argv[1], "set") == 0 && argc >= 4)
+        return SetRegisterValue(108, 104, HIBYTE(address), LOBYTE(address),
+                                strtoul(argv[3], NULL, 0), 6, 7, 8, 1, 2);
+    return 1000;
+}

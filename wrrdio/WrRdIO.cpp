@@ -1,0 +1,111 @@
+// The two EC calls. Each one answers from the simulated EC in the shared
+// section, is appended to the shared call log and, when WRRDIO_TRACE names a
+// file, to a text trace.
+#include "WrRdIO.h"
+
+#include <stdio.h>
+
+#include "EcModel.h"
+#include "SimSection.h"
+
+using namespace wrsim;
+
+namespace {
+
+const BYTE kCommandPort = 108;  // 0x6C, the EC's second host interface
+const BYTE kDataPort = 104;     // 0x68
+const DWORD kReadArgs = 9;
+const DWORD kWriteArgs = 10;
+
+int ReadRegister(const SIM_SHARED& sim, WORD address) {
+    if (sim.faultOn[address]) return sim.faultValue[address];
+    if (sim.bFaultAll) return sim.nFaultAllValue;
+    return sim.regs[address];
+}
+
+void AppendToLog(SIM_SHARED& sim, const BYTE* args, DWORD count, int result) {
+    WRSIM_CALL& entry = sim.log[sim.dwLogCount % kLogCapacity];
+    ZeroMemory(&entry, sizeof(entry));
+    entry.sequence = sim.dwLogCount++;
+    entry.tickMs = GetTickCount();
+    entry.processId = GetCurrentProcessId();
+    entry.isWrite = count == kWriteArgs;
+    entry.argCount = count;
+    CopyMemory(entry.args, args, count);
+    entry.result = result;
+}
+
+// One line per call; the file is opened for appending only, and the callers
+// hold the EC's mutex, so lines from several processes never interleave.
+void AppendToTrace(const BYTE* args, DWORD count, int result) {
+    char szPath[MAX_PATH];
+    const DWORD nPath = GetEnvironmentVariableA("WRRDIO_TRACE", szPath, sizeof(szPath));
+    if (nPath == 0 || nPath >= sizeof(szPath)) return;
+
+    char szLine[160];
+    int n =
+        snprintf(szLine, sizeof(szLine), "%lu pid=%lu %s(", GetTickCount(), GetCurrentProcessId(),
+                 count == kWriteArgs ? "SetRegisterValue" : "GetRegisterValue");
+    for (DWORD i = 0; i < count; ++i)
+        n += snprintf(szLine + n, sizeof(szLine) - n, i ? ",%u" : "%u", args[i]);
+    n += snprintf(szLine + n, sizeof(szLine) - n, ") = %d\n", result);
+
+    HANDLE hFile = CreateFileA(szPath, FILE_APPEND_DATA,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile == INVALID_HANDLE_VALUE) return;
+    DWORD written;
+    WriteFile(hFile, szLine, n, &written, NULL);
+    CloseHandle(hFile);
+}
+
+int CallEc(const BYTE* args, DWORD count) {
+    // A slow EC keeps the caller waiting, but not the other processes.
+    SIM_SHARED* pUnlocked = SharedUnlocked();
+    const DWORD delay = pUnlocked ? pUnlocked->dwDelayMs : 0;
+    if (delay) Sleep(delay);
+
+    int result = WRSIM_FAILURE_VALUE;
+    CSimLock sim;
+    if (sim) {
+        if (args[0] == kCommandPort && args[1] == kDataPort) {
+            AdvanceToNow(*sim);
+            const WORD address = MAKEWORD(args[3], args[2]);
+            if (count == kWriteArgs) {
+                sim->regs[address] = args[4];
+                result = 0;
+            } else {
+                result = ReadRegister(*sim, address);
+            }
+        }
+        AppendToLog(*sim, args, count, result);
+    }
+    AppendToTrace(args, count, result);
+    return result;
+}
+
+}  // namespace
+
+extern "C" int __stdcall GetRegisterValue(DWORD port1, DWORD port2, DWORD high, DWORD low,
+                                          DWORD index1, DWORD index2, DWORD index3, DWORD const1,
+                                          DWORD const2) {
+    const BYTE args[kReadArgs] = {LOBYTE(port1),  LOBYTE(port2),  LOBYTE(high),
+                                  LOBYTE(low),    LOBYTE(index1), LOBYTE(index2),
+                                  LOBYTE(index3), LOBYTE(const1), LOBYTE(const2)};
+    return CallEc(args, kReadArgs);
+}
+
+extern "C" int __stdcall SetRegisterValue(DWORD port1, DWORD port2, DWORD high, DWORD low,
+                                          DWORD value, DWORD index1, DWORD index2, DWORD index3,
+                                          DWORD const1, DWORD const2) {
+    const BYTE args[kWriteArgs] = {LOBYTE(port1),  LOBYTE(port2),  LOBYTE(high),   LOBYTE(low),
+                                   LOBYTE(value),  LOBYTE(index1), LOBYTE(index2), LOBYTE(index3),
+                                   LOBYTE(const1), LOBYTE(const2)};
+    return CallEc(args, kWriteArgs);
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    // At process exit the system closes everything; only FreeLibrary needs us to.
+    if (reason == DLL_PROCESS_DETACH && reserved == NULL) CloseSection();
+    return TRUE;
+}
