@@ -4,7 +4,7 @@
 #include "framework/Afx.h"
 
 class COsterbyApp : public CWinApp {
-public:
+  public:
     COsterbyApp();
     BOOL InitInstance() override;
 

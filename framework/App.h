@@ -6,7 +6,7 @@
 #define ID_HELP 0xE146
 
 class CWinThread : public CCmdTarget {
-public:
+  public:
     CWnd* m_pMainWnd = nullptr;
     virtual BOOL InitInstance() { return TRUE; }
     virtual int ExitInstance() { return 0; }
@@ -14,7 +14,7 @@ public:
 };
 
 class CWinApp : public CWinThread {
-public:
+  public:
     explicit CWinApp(const char* pszAppName = nullptr);
     ~CWinApp() override;
 

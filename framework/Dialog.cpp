@@ -54,7 +54,9 @@ void CDialog::OnOK() {
     if (UpdateData(TRUE)) EndDialog(IDOK);
 }
 
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+void CDialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
 
 void CDialog::EndDialog(int nResult) {
     m_nModalResult = nResult;
@@ -73,8 +75,8 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM, LPARAM lPa
     // the dialog manager's own procedure becomes its default processing.
     CDialog* pDlg = reinterpret_cast<CDialog*>(lParam);
     if (!pDlg->Attach(hWnd)) return FALSE;
-    pDlg->m_pfnSuper = reinterpret_cast<WNDPROC>(::SetWindowLongPtrA(
-        hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::AfxWndProc)));
+    pDlg->m_pfnSuper = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::AfxWndProc)));
     return pDlg->OnInitDialog();
 }
 

@@ -6,7 +6,7 @@
 #include "framework/Wnd.h"
 
 class CDataExchange {
-public:
+  public:
     CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate)
         : m_bSaveAndValidate(bSaveAndValidate), m_pDlgWnd(pDlgWnd) {}
     BOOL m_bSaveAndValidate;
@@ -20,7 +20,7 @@ void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl);
 void DDX_Text(CDataExchange* pDX, int nIDC, CString& value);
 
 class CDialog : public CWnd {
-public:
+  public:
     explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
 
     virtual INT_PTR DoModal();
@@ -32,7 +32,7 @@ public:
 
     UINT m_nIDHelp;
 
-protected:
+  protected:
     virtual void OnOK();
     virtual void OnCancel();
     void OnPaint() { Default(); }
@@ -42,7 +42,7 @@ protected:
 
     DECLARE_MESSAGE_MAP()
 
-private:
+  private:
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     bool m_bModalEnded = false;
     int m_nModalResult = -1;

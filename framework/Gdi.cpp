@@ -83,14 +83,18 @@ void TempMap<HDC, CDC>::Release(CDC* pWrapper) {
 using GdiMap = TempMap<HGDIOBJ, CGdiObject>;
 using DcMap = TempMap<HDC, CDC>;
 
+// Never destroyed: mingw runs thread-local destructors after the thread's
+// storage is gone, and the process frees everything at exit anyway. GDI
+// handles belong to the process, so one table serves every thread that
+// draws; the program draws on one.
 GdiMap& TempGdiMap() {
-    static thread_local GdiMap map;
-    return map;
+    static GdiMap* map = new GdiMap;
+    return *map;
 }
 
 DcMap& TempDcMap() {
-    static thread_local DcMap map;
-    return map;
+    static DcMap* map = new DcMap;
+    return *map;
 }
 
 template <class T>
@@ -204,8 +208,8 @@ class DibRecycler {
 thread_local bool DibRecycler::t_bGone = false;
 
 DibRecycler* Recycler() {
-    static thread_local DibRecycler recycler;
-    return DibRecycler::t_bGone ? nullptr : &recycler;
+    static DibRecycler* recycler = new DibRecycler;
+    return recycler;
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <string>
 
 class CString {
-public:
+  public:
     CString() = default;
     CString(const char* psz) : m_str(psz ? psz : "") {}
     CString(const std::string& s) : m_str(s) {}
@@ -32,6 +32,6 @@ public:
     CString Left(int nCount) const;
     CString Mid(int nFirst) const;
 
-private:
+  private:
     std::string m_str;
 };

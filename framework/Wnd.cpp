@@ -14,7 +14,7 @@ const char kWndProp[] = "VorlaneFwWnd";
 // Non-owning wrappers for windows the program has not bound, valid until the
 // modal loop picks up its next message (the framework's idle point).
 class CTempWndMap {
-public:
+  public:
     static CWnd* Get(HWND hWnd) {
         auto& map = Map();
         auto it = map.find(hWnd);
@@ -33,14 +33,18 @@ public:
         Map().clear();
     }
 
-private:
+  private:
+    // Never destroyed: mingw runs thread-local destructors after the
+    // thread's storage is gone.
     static std::map<HWND, CWnd*>& Map() {
-        static thread_local std::map<HWND, CWnd*> map;
-        return map;
+        static std::map<HWND, CWnd*>* map = new std::map<HWND, CWnd*>;
+        return *map;
     }
 };
 
-void AfxDeleteTempWndMap() { CTempWndMap::Clear(); }
+void AfxDeleteTempWndMap() {
+    CTempWndMap::Clear();
+}
 
 const AFX_MSGMAP* CCmdTarget::GetThisMessageMap() {
     static const AFX_MSGMAP_ENTRY entries[] = {{0, 0, 0, nullptr}};
@@ -48,7 +52,9 @@ const AFX_MSGMAP* CCmdTarget::GetThisMessageMap() {
     return &map;
 }
 
-const AFX_MSGMAP* CCmdTarget::GetMessageMap() const { return GetThisMessageMap(); }
+const AFX_MSGMAP* CCmdTarget::GetMessageMap() const {
+    return GetThisMessageMap();
+}
 
 const AFX_MSGMAP_ENTRY* CCmdTarget::FindMessageEntry(UINT nMessage, WPARAM wParam) const {
     for (const AFX_MSGMAP* pMap = GetMessageMap(); pMap != nullptr;
@@ -126,11 +132,17 @@ BOOL CWnd::SubclassDlgItem(UINT nID, CWnd* pParent) {
     return hWnd != nullptr && SubclassWindow(hWnd);
 }
 
-BOOL CWnd::PreTranslateMessage(MSG*) { return FALSE; }
+BOOL CWnd::PreTranslateMessage(MSG*) {
+    return FALSE;
+}
 
-LRESULT CWnd::Default() { return DefWindowProc(m_msgCur.message, m_msgCur.wParam, m_msgCur.lParam); }
+LRESULT CWnd::Default() {
+    return DefWindowProc(m_msgCur.message, m_msgCur.wParam, m_msgCur.lParam);
+}
 
-CWnd* CWnd::GetDlgItem(int nID) const { return FromHandle(::GetDlgItem(m_hWnd, nID)); }
+CWnd* CWnd::GetDlgItem(int nID) const {
+    return FromHandle(::GetDlgItem(m_hWnd, nID));
+}
 
 BOOL CWnd::ModifyStyle(DWORD dwRemove, DWORD dwAdd, UINT nFlags) {
     DWORD dwStyle = static_cast<DWORD>(::GetWindowLongA(m_hWnd, GWL_STYLE));
@@ -144,14 +156,16 @@ BOOL CWnd::ModifyStyle(DWORD dwRemove, DWORD dwAdd, UINT nFlags) {
     return TRUE;
 }
 
-BOOL CWnd::DestroyWindow() { return m_hWnd != nullptr && ::DestroyWindow(m_hWnd); }
+BOOL CWnd::DestroyWindow() {
+    return m_hWnd != nullptr && ::DestroyWindow(m_hWnd);
+}
 
 CMenu* CWnd::GetSystemMenu(BOOL bRevert) const {
     HMENU hMenu = ::GetSystemMenu(m_hWnd, bRevert);
     if (hMenu == nullptr) return nullptr;
-    static thread_local CMenu menu;
-    menu.m_hMenu = hMenu;
-    return &menu;
+    static CMenu* menu = new CMenu;
+    menu->m_hMenu = hMenu;
+    return menu;
 }
 
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -161,11 +175,14 @@ LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (m_pfnSuper != nullptr) return ::CallWindowProcA(m_pfnSuper, m_hWnd, message, wParam, lParam);
+    if (m_pfnSuper != nullptr)
+        return ::CallWindowProcA(m_pfnSuper, m_hWnd, message, wParam, lParam);
     return ::DefWindowProcA(m_hWnd, message, wParam, lParam);
 }
 
-void CWnd::OnHScroll(UINT, UINT, CScrollBar*) { Default(); }
+void CWnd::OnHScroll(UINT, UINT, CScrollBar*) {
+    Default();
+}
 
 LRESULT CALLBACK CWnd::AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     CWnd* pWnd = FromHandlePermanent(hWnd);

@@ -10,13 +10,13 @@ class CDC;
 class CWnd;
 
 class CObject {
-public:
+  public:
     virtual ~CObject() = default;
 
-protected:
+  protected:
     CObject() = default;
 
-private:
+  private:
     CObject(const CObject&) = delete;
     CObject& operator=(const CObject&) = delete;
 };
@@ -36,7 +36,7 @@ struct AFX_MSGMAP {
 };
 
 class CCmdTarget : public CObject {
-public:
+  public:
     static const AFX_MSGMAP* GetThisMessageMap();
     virtual const AFX_MSGMAP* GetMessageMap() const;
 
@@ -45,79 +45,84 @@ public:
     const AFX_MSGMAP_ENTRY* FindMessageEntry(UINT nMessage, WPARAM wParam) const;
 };
 
-#define DECLARE_MESSAGE_MAP()                        \
-protected:                                           \
-    static const AFX_MSGMAP* GetThisMessageMap();    \
+#define DECLARE_MESSAGE_MAP()                     \
+  protected:                                      \
+    static const AFX_MSGMAP* GetThisMessageMap(); \
     const AFX_MSGMAP* GetMessageMap() const override;
 
 // The entries are captureless lambdas defined inside a member function of the
 // class, so they may call its protected handlers.
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                        \
-    const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); } \
-    const AFX_MSGMAP* theClass::GetThisMessageMap() {                                  \
-        typedef theClass ThisClass;                                                    \
-        typedef baseClass TheBaseClass;                                                \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)          \
+    const AFX_MSGMAP* theClass::GetMessageMap() const { \
+        return GetThisMessageMap();                     \
+    }                                                   \
+    const AFX_MSGMAP* theClass::GetThisMessageMap() {   \
+        using ThisClass [[maybe_unused]] = theClass;    \
+        typedef baseClass TheBaseClass;                 \
         static const AFX_MSGMAP_ENTRY _messageEntries[] = {
-#define END_MESSAGE_MAP()                                                            \
-    {0, 0, 0, nullptr}                                                               \
-    }                                                                                \
-    ;                                                                                \
+#define END_MESSAGE_MAP()                                                                     \
+    { 0, 0, 0, nullptr }                                                                      \
+    }                                                                                         \
+    ;                                                                                         \
     static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, _messageEntries}; \
-    return &messageMap;                                                              \
+    return &messageMap;                                                                       \
     }
 
 #define AFX_MSG_THIS(p) static_cast<ThisClass*>(static_cast<CCmdTarget*>(p))
 
-#define ON_WM_PAINT() \
-    {WM_PAINT, 0, 0, [](CObject* p, WPARAM, LPARAM) -> LRESULT { AFX_MSG_THIS(p)->OnPaint(); return 0; }},
-#define ON_WM_TIMER()                                                    \
-    {WM_TIMER, 0, 0, [](CObject* p, WPARAM w, LPARAM) -> LRESULT {       \
-         AFX_MSG_THIS(p)->OnTimer(static_cast<UINT_PTR>(w));             \
-         return 0;                                                       \
+#define ON_WM_PAINT()                                            \
+    {WM_PAINT, 0, 0, [](CObject* p, WPARAM, LPARAM) -> LRESULT { \
+         AFX_MSG_THIS(p)->OnPaint();                             \
+         return 0;                                               \
      }},
-#define ON_WM_ERASEBKGND()                                                         \
-    {WM_ERASEBKGND, 0, 0, [](CObject* p, WPARAM w, LPARAM) -> LRESULT {            \
+#define ON_WM_TIMER()                                              \
+    {WM_TIMER, 0, 0, [](CObject* p, WPARAM w, LPARAM) -> LRESULT { \
+         AFX_MSG_THIS(p)->OnTimer(static_cast<UINT_PTR>(w));       \
+         return 0;                                                 \
+     }},
+#define ON_WM_ERASEBKGND()                                                                \
+    {WM_ERASEBKGND, 0, 0, [](CObject* p, WPARAM w, LPARAM) -> LRESULT {                   \
          return AFX_MSG_THIS(p)->OnEraseBkgnd(CDC::FromHandle(reinterpret_cast<HDC>(w))); \
      }},
-#define ON_WM_SYSCOMMAND()                                                   \
-    {WM_SYSCOMMAND, 0, 0, [](CObject* p, WPARAM w, LPARAM l) -> LRESULT {    \
-         AFX_MSG_THIS(p)->OnSysCommand(static_cast<UINT>(w), l);             \
-         return 0;                                                           \
+#define ON_WM_SYSCOMMAND()                                                \
+    {WM_SYSCOMMAND, 0, 0, [](CObject* p, WPARAM w, LPARAM l) -> LRESULT { \
+         AFX_MSG_THIS(p)->OnSysCommand(static_cast<UINT>(w), l);          \
+         return 0;                                                        \
      }},
-#define ON_WM_QUERYDRAGICON()                                                        \
-    {WM_QUERYDRAGICON, 0, 0, [](CObject* p, WPARAM, LPARAM) -> LRESULT {             \
-         return reinterpret_cast<LRESULT>(AFX_MSG_THIS(p)->OnQueryDragIcon());       \
+#define ON_WM_QUERYDRAGICON()                                                  \
+    {WM_QUERYDRAGICON, 0, 0, [](CObject* p, WPARAM, LPARAM) -> LRESULT {       \
+         return reinterpret_cast<LRESULT>(AFX_MSG_THIS(p)->OnQueryDragIcon()); \
      }},
-#define ON_WM_HSCROLL()                                                                        \
-    {WM_HSCROLL, 0, 0, [](CObject* p, WPARAM w, LPARAM l) -> LRESULT {                        \
-         AFX_MSG_THIS(p)->OnHScroll(LOWORD(w), HIWORD(w),                                     \
-                                    reinterpret_cast<CScrollBar*>(CWnd::FromHandle(reinterpret_cast<HWND>(l)))); \
-         return 0;                                                                            \
+#define ON_WM_HSCROLL()                                                                   \
+    {WM_HSCROLL, 0, 0, [](CObject* p, WPARAM w, LPARAM l) -> LRESULT {                    \
+         AFX_MSG_THIS(p)->OnHScroll(                                                      \
+             LOWORD(w), HIWORD(w),                                                        \
+             reinterpret_cast<CScrollBar*>(CWnd::FromHandle(reinterpret_cast<HWND>(l)))); \
+         return 0;                                                                        \
      }},
-#define ON_WM_QUERYENDSESSION()                                                    \
-    {WM_QUERYENDSESSION, 0, 0, [](CObject* p, WPARAM, LPARAM) -> LRESULT {         \
-         return AFX_MSG_THIS(p)->OnQueryEndSession();                              \
+#define ON_WM_QUERYENDSESSION() \
+    {WM_QUERYENDSESSION, 0, 0,  \
+     [](CObject* p, WPARAM, LPARAM) -> LRESULT { return AFX_MSG_THIS(p)->OnQueryEndSession(); }},
+#define ON_WM_ENDSESSION()                                              \
+    {WM_ENDSESSION, 0, 0, [](CObject* p, WPARAM w, LPARAM) -> LRESULT { \
+         AFX_MSG_THIS(p)->OnEndSession(static_cast<BOOL>(w));           \
+         return 0;                                                      \
      }},
-#define ON_WM_ENDSESSION()                                                   \
-    {WM_ENDSESSION, 0, 0, [](CObject* p, WPARAM w, LPARAM) -> LRESULT {      \
-         AFX_MSG_THIS(p)->OnEndSession(static_cast<BOOL>(w));                \
-         return 0;                                                           \
-     }},
-#define ON_BN_CLICKED(id, memberFxn)                                         \
+#define ON_BN_CLICKED(id, memberFxn)                                           \
     {WM_COMMAND, BN_CLICKED, (id), [](CObject* p, WPARAM, LPARAM) -> LRESULT { \
-         AFX_MSG_THIS(p)->memberFxn();                                       \
-         return 0;                                                           \
+         AFX_MSG_THIS(p)->memberFxn();                                         \
+         return 0;                                                             \
      }},
-#define ON_COMMAND(id, memberFxn)                                            \
-    {WM_COMMAND, 0, (id), [](CObject* p, WPARAM, LPARAM) -> LRESULT {        \
-         AFX_MSG_THIS(p)->memberFxn();                                       \
-         return 0;                                                           \
+#define ON_COMMAND(id, memberFxn)                                     \
+    {WM_COMMAND, 0, (id), [](CObject* p, WPARAM, LPARAM) -> LRESULT { \
+         AFX_MSG_THIS(p)->memberFxn();                                \
+         return 0;                                                    \
      }},
 
 class CScrollBar;
 
 class CWnd : public CCmdTarget {
-public:
+  public:
     CWnd() = default;
     ~CWnd() override;
 
@@ -176,13 +181,13 @@ public:
 
     static LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-protected:
+  protected:
     // The procedure that ran the window before we subclassed it.
     WNDPROC m_pfnSuper = nullptr;
     // Called when the window is destroyed and the binding is gone.
     virtual void PostNcDestroy() {}
 
-private:
+  private:
     struct CurrentMsg {
         UINT message;
         WPARAM wParam;
@@ -198,13 +203,13 @@ class CScrollBar : public CWnd {};
 class CStatic : public CWnd {};
 
 class CButton : public CWnd {
-public:
+  public:
     int GetCheck() const { return static_cast<int>(SendMessage(BM_GETCHECK)); }
     void SetCheck(int nCheck) { SendMessage(BM_SETCHECK, static_cast<WPARAM>(nCheck)); }
 };
 
 class CSliderCtrl : public CWnd {
-public:
+  public:
     void SetRange(int nMin, int nMax, BOOL bRedraw = FALSE) {
         SendMessage(TBM_SETRANGEMIN, FALSE, nMin);
         SendMessage(TBM_SETRANGEMAX, bRedraw, nMax);
@@ -214,7 +219,7 @@ public:
 };
 
 class CMenu : public CObject {
-public:
+  public:
     HMENU m_hMenu = nullptr;
     operator HMENU() const { return m_hMenu; }
     BOOL AppendMenu(UINT nFlags, UINT_PTR nIDNewItem = 0, LPCSTR lpszNewItem = nullptr) {

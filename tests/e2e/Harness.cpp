@@ -1,0 +1,179 @@
+#include "tests/e2e/Harness.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+
+const char kMainCaption[] = "Vorlane by Tobrin Quarvisk..";
+
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
+    DWORD start = ::GetTickCount();
+    while (!condition()) {
+        if (::GetTickCount() - start > timeoutMs) return condition();
+        ::Sleep(20);
+    }
+    return true;
+}
+
+void UseOwnSimulatedEc() {
+    char name[64];
+    snprintf(name, sizeof(name), "Local\\VorlaneTestEC%lu",
+             static_cast<unsigned long>(::GetCurrentProcessId()));
+    ::SetEnvironmentVariableA("WRRDIO_SIM_NAME", name);
+}
+
+namespace {
+
+std::string ModuleDir() {
+    char path[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s(path);
+    return s.substr(0, s.rfind('\\'));
+}
+
+void RemoveTree(const std::string& dir) {
+    WIN32_FIND_DATAA fd;
+    HANDLE h = ::FindFirstFileA((dir + "\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = fd.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string full = dir + "\\" + name;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(full);
+            } else {
+                ::SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileA(full.c_str());
+            }
+        } while (::FindNextFileA(h, &fd));
+        ::FindClose(h);
+    }
+    ::RemoveDirectoryA(dir.c_str());
+}
+
+}  // namespace
+
+InstallDir::InstallDir() {
+    static int s_counter = 0;
+    char tmp[MAX_PATH] = {};
+    ::GetTempPathA(MAX_PATH, tmp);
+    char name[MAX_PATH];
+    snprintf(name, sizeof(name), "%svorlane-e2e-%lu-%d", tmp,
+             static_cast<unsigned long>(::GetCurrentProcessId()), ++s_counter);
+    m_path = name;
+    RemoveTree(m_path);
+    ::CreateDirectoryA(m_path.c_str(), nullptr);
+    std::string src = ModuleDir();
+    ::CopyFileA((src + "\\Vorlane.exe").c_str(), ExePath().c_str(), FALSE);
+    ::CopyFileA((src + "\\WrRdIO.dll").c_str(), (m_path + "\\WrRdIO.dll").c_str(), FALSE);
+}
+
+InstallDir::~InstallDir() {
+    RemoveTree(m_path);
+}
+
+void InstallDir::WriteLedIni(const std::string& contents) {
+    std::string dataDir = m_path + "\\data";
+    ::CreateDirectoryA(dataDir.c_str(), nullptr);
+    FILE* f = fopen((dataDir + "\\Led.ini").c_str(), "wb");
+    if (f == nullptr) return;
+    fwrite(contents.data(), 1, contents.size(), f);
+    fclose(f);
+}
+
+VorlaneProcess::VorlaneProcess(const InstallDir& dir) {
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    std::string cmd = "\"" + dir.ExePath() + "\"";
+    if (!::CreateProcessA(dir.ExePath().c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
+                          dir.Path().c_str(), &si, &m_pi)) {
+        m_pi = {};
+    }
+}
+
+VorlaneProcess::~VorlaneProcess() {
+    Kill();
+}
+
+void VorlaneProcess::Kill() {
+    if (m_pi.hProcess == nullptr) return;
+    if (::WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT) {
+        ::TerminateProcess(m_pi.hProcess, 1);
+        ::WaitForSingleObject(m_pi.hProcess, 10000);
+    }
+    ::CloseHandle(m_pi.hThread);
+    ::CloseHandle(m_pi.hProcess);
+    m_pi = {};
+    m_hWnd = nullptr;
+}
+
+namespace {
+struct FindCtx {
+    DWORD pid;
+    HWND found;
+};
+BOOL CALLBACK FindMain(HWND hWnd, LPARAM lParam) {
+    FindCtx* ctx = reinterpret_cast<FindCtx*>(lParam);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(hWnd, &pid);
+    char caption[64] = {};
+    char cls[16] = {};
+    ::GetWindowTextA(hWnd, caption, sizeof(caption));
+    ::GetClassNameA(hWnd, cls, sizeof(cls));
+    if (pid == ctx->pid && lstrcmpA(caption, kMainCaption) == 0 && lstrcmpA(cls, "#32770") == 0) {
+        ctx->found = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+}  // namespace
+
+HWND VorlaneProcess::WaitForMainWindow(DWORD timeoutMs) {
+    if (!Started()) return nullptr;
+    WaitFor(
+        [this] {
+            FindCtx ctx = {m_pi.dwProcessId, nullptr};
+            ::EnumWindows(FindMain, reinterpret_cast<LPARAM>(&ctx));
+            m_hWnd = ctx.found;
+            return m_hWnd != nullptr && ::IsWindowVisible(m_hWnd);
+        },
+        timeoutMs);
+    return m_hWnd;
+}
+
+std::string VorlaneProcess::Text(int id) const {
+    char buf[256] = {};
+    ::SendMessageA(Item(id), WM_GETTEXT, sizeof(buf), reinterpret_cast<LPARAM>(buf));
+    return buf;
+}
+
+void VorlaneProcess::Click(int id) const {
+    ::SendMessageA(Item(id), BM_CLICK, 0, 0);
+}
+
+void VorlaneProcess::MoveSlider(int pos, WORD code) const {
+    HWND hSlider = Item(1042);
+    ::SendMessageA(hSlider, TBM_SETPOS, TRUE, pos);
+    ::SendMessageA(m_hWnd, WM_HSCROLL, MAKEWPARAM(code, pos), reinterpret_cast<LPARAM>(hSlider));
+}
+
+void VorlaneProcess::CheckRadio(int id) const {
+    Click(id);
+}
+
+bool VorlaneProcess::WaitForExit(DWORD timeoutMs) const {
+    return Started() && ::WaitForSingleObject(m_pi.hProcess, timeoutMs) == WAIT_OBJECT_0;
+}
+
+std::vector<WRSIM_CALL> CallsOf(DWORD pid) {
+    std::vector<WRSIM_CALL> calls;
+    WRSIM_CALL c;
+    for (DWORD i = 0; WrSimLogGet(i, &c); ++i) {
+        if (c.processId == pid) calls.push_back(c);
+    }
+    return calls;
+}
+
+bool WaitForCalls(DWORD pid, size_t count, DWORD timeoutMs) {
+    return WaitFor([&] { return CallsOf(pid).size() >= count; }, timeoutMs);
+}

@@ -1,0 +1,209 @@
+// Manual fan control against the real program: what reaches the EC, in which
+// order, and that every way out hands the fan back.
+#include <gtest/gtest.h>
+
+#include "tests/e2e/Harness.h"
+
+namespace {
+
+const WORD kManualMode = 0x9130;
+const WORD kDutyPwm0 = 0x9133;
+const WORD kDutyPwm4 = 0x916F;
+
+class ManualTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        UseOwnSimulatedEc();
+        WrSimReset(3);
+        WrSimLogClear();
+        app.reset(new VorlaneProcess(dir));
+        ASSERT_NE(app->WaitForMainWindow(), nullptr);
+    }
+    std::vector<WRSIM_CALL> Writes(size_t from = 0) {
+        std::vector<WRSIM_CALL> writes;
+        std::vector<WRSIM_CALL> calls = CallsOf(app->Pid());
+        for (size_t i = from; i < calls.size(); ++i) {
+            if (calls[i].isWrite) writes.push_back(calls[i]);
+        }
+        return writes;
+    }
+    static BYTE Value(const WRSIM_CALL& c) { return c.args[4]; }
+    size_t CallCount() { return CallsOf(app->Pid()).size(); }
+    int SliderPos() { return static_cast<int>(::SendMessageA(app->Item(1042), TBM_GETPOS, 0, 0)); }
+
+    InstallDir dir;
+    std::unique_ptr<VorlaneProcess> app;
+};
+
+TEST_F(ManualTest, TestWithPwm4SwitchesModeThenZeroesItsDutyAndStopsReadingDuty) {
+    app->CheckRadio(1051);
+    app->Click(1041);
+    std::vector<WRSIM_CALL> w = Writes();
+    ASSERT_EQ(w.size(), 2u);
+    EXPECT_EQ(Reg(w[0]), kManualMode);
+    EXPECT_EQ(Value(w[0]), 1);
+    const BYTE kSet[10] = {108, 104, 0x91, 0x30, 1, 6, 7, 8, 1, 2};
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(w[0].args[i], kSet[i]) << "argument " << i;
+    EXPECT_EQ(Reg(w[1]), kDutyPwm4);
+    EXPECT_EQ(Value(w[1]), 0);
+    EXPECT_GE(w[1].tickMs - w[0].tickMs, 90u) << "duty written before the EC had 100 ms";
+    EXPECT_EQ(WrSimPeek(kManualMode), 1);
+
+    size_t from = CallCount();
+    ASSERT_TRUE(WaitForCalls(app->Pid(), from + 6, 15000));
+    EXPECT_EQ(app->Text(1004), "0");
+    std::vector<WRSIM_CALL> calls = CallsOf(app->Pid());
+    for (size_t i = from; i < calls.size(); ++i) {
+        EXPECT_NE(Reg(calls[i]), 0x1805) << "duty read in manual mode";
+        EXPECT_NE(Reg(calls[i]), 0x1803) << "duty read in manual mode";
+    }
+    app->Click(1006);
+}
+
+TEST_F(ManualTest, SecondTestPressWritesNothing) {
+    app->Click(1041);
+    size_t writes = Writes().size();
+    app->MoveSlider(40);
+    size_t afterSlider = Writes().size();
+    app->Click(1041);
+    EXPECT_EQ(Writes().size(), afterSlider);
+    EXPECT_EQ(afterSlider, writes + 1);
+    EXPECT_EQ(SliderPos(), 40) << "second Test must not reset the slider";
+    app->Click(1006);
+}
+
+TEST_F(ManualTest, SliderBeforeTestWritesNothingAndTestResetsIt) {
+    app->MoveSlider(90);
+    app->MoveSlider(91, TB_ENDTRACK);
+    EXPECT_TRUE(Writes().empty());
+    app->Click(1041);
+    EXPECT_EQ(SliderPos(), 0);
+    EXPECT_EQ(Writes().size(), 2u);
+    app->Click(1006);
+}
+
+TEST_F(ManualTest, DraggingWritesEveryPositionToTheSelectedChannel) {
+    app->Click(1041);
+    size_t from = CallCount();
+    for (int pos = 100; pos <= 127; pos += 9) app->MoveSlider(pos);
+    app->MoveSlider(127, TB_THUMBPOSITION);
+    app->MoveSlider(127, TB_ENDTRACK);
+    std::vector<WRSIM_CALL> w = Writes(from);
+    const int kExpected[] = {100, 109, 118, 127, 127, 127};
+    ASSERT_EQ(w.size(), 6u);
+    for (size_t i = 0; i < w.size(); ++i) {
+        EXPECT_EQ(Reg(w[i]), kDutyPwm0);
+        EXPECT_EQ(Value(w[i]), kExpected[i]);
+    }
+    EXPECT_EQ(WrSimPeek(kDutyPwm0), 127);
+
+    // Switching the channel sends later writes to the other register only.
+    app->CheckRadio(1051);
+    from = CallCount();
+    app->MoveSlider(64);
+    w = Writes(from);
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_EQ(Reg(w[0]), kDutyPwm4);
+    EXPECT_EQ(Value(w[0]), 64);
+    EXPECT_EQ(WrSimPeek(kDutyPwm0), 127) << "previous channel keeps its last duty";
+    EXPECT_TRUE(WaitFor([&] { return app->Text(1004) == "64"; }));
+    app->Click(1006);
+}
+
+TEST_F(ManualTest, StopHandsBackInEveryState) {
+    app->MoveSlider(30);
+    app->Click(1000);
+    std::vector<WRSIM_CALL> w = Writes();
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_EQ(Reg(w[0]), kManualMode);
+    EXPECT_EQ(Value(w[0]), 0);
+    EXPECT_EQ(SliderPos(), 0);
+
+    app->Click(1041);
+    app->MoveSlider(50);
+    app->Click(1000);
+    EXPECT_EQ(WrSimPeek(kManualMode), 0);
+    // After Stop the next duty phase reads the EC's duty register again.
+    size_t from = CallCount();
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            std::vector<WRSIM_CALL> calls = CallsOf(app->Pid());
+            for (size_t i = from; i < calls.size(); ++i) {
+                if (Reg(calls[i]) == 0x1803) return true;
+            }
+            return false;
+        },
+        15000));
+    app->Click(1006);
+}
+
+TEST_F(ManualTest, ExitInManualModeHandsBackAndEnds) {
+    app->Click(1041);
+    app->MoveSlider(70);
+    size_t from = CallCount();
+    ::PostMessageA(app->MainWindow(), WM_COMMAND, MAKEWPARAM(1006, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(app->Item(1006)));
+    ASSERT_TRUE(app->WaitForExit());
+    std::vector<WRSIM_CALL> w = Writes(from);
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_EQ(Reg(w[0]), kManualMode);
+    EXPECT_EQ(Value(w[0]), 0);
+    EXPECT_EQ(WrSimPeek(kManualMode), 0);
+}
+
+// Close box, system-menu Close and Alt+F4 all arrive as SC_CLOSE.
+void CloseLikeAUser(HWND hMain, int how) {
+    if (how == 0) {
+        ::PostMessageA(hMain, WM_SYSCOMMAND, SC_CLOSE, 0);
+    } else if (how == 1) {
+        ::PostMessageA(hMain, WM_CLOSE, 0, 0);
+    } else {
+        ::SetForegroundWindow(hMain);
+        ::PostMessageA(hMain, WM_SYSKEYDOWN, VK_F4, 0x20000000);
+        ::PostMessageA(hMain, WM_SYSKEYUP, VK_F4, 0xE0000000);
+    }
+}
+
+TEST_F(ManualTest, EveryClosingPathInManualModeHandsTheFanBack) {
+    for (int how = 0; how < 3; ++how) {
+        SCOPED_TRACE(how);
+        if (how > 0) {
+            app.reset(new VorlaneProcess(dir));
+            ASSERT_NE(app->WaitForMainWindow(), nullptr);
+        }
+        app->Click(1041);
+        app->MoveSlider(10);
+        ASSERT_EQ(WrSimPeek(kManualMode), 1);
+        size_t from = CallCount();
+        CloseLikeAUser(app->MainWindow(), how);
+        ASSERT_TRUE(app->WaitForExit());
+        std::vector<WRSIM_CALL> w = Writes(from);
+        ASSERT_EQ(w.size(), 1u);
+        EXPECT_EQ(Reg(w[0]), kManualMode);
+        EXPECT_EQ(Value(w[0]), 0);
+        EXPECT_EQ(WrSimPeek(kManualMode), 0);
+    }
+}
+
+TEST_F(ManualTest, ClosingPathsInAutomaticModeWriteNothing) {
+    for (int how = 0; how < 3; ++how) {
+        SCOPED_TRACE(how);
+        if (how > 0) {
+            app.reset(new VorlaneProcess(dir));
+            ASSERT_NE(app->WaitForMainWindow(), nullptr);
+        }
+        CloseLikeAUser(app->MainWindow(), how);
+        ASSERT_TRUE(app->WaitForExit());
+        EXPECT_TRUE(Writes().empty());
+    }
+}
+
+TEST_F(ManualTest, SessionEndInManualModeHandsTheFanBack) {
+    app->Click(1041);
+    ASSERT_EQ(WrSimPeek(kManualMode), 1);
+    EXPECT_NE(::SendMessageA(app->MainWindow(), WM_QUERYENDSESSION, 0, 0), 0);
+    ::SendMessageA(app->MainWindow(), WM_ENDSESSION, TRUE, 0);
+    EXPECT_EQ(WrSimPeek(kManualMode), 0);
+}
+
+}  // namespace

@@ -1,0 +1,232 @@
+// The main window and About box inside this process: templates, system menu,
+// keyboard filter, and the fan-speed conversion.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "app/Globals.h"
+#include "tests/e2e/Harness.h"
+#include "ui/OsterbyDlg.h"
+#include "ui/resource.h"
+
+namespace {
+
+// Stands in for the program's application object: dialogs opened without a
+// parent are owned by its main window.
+CWinApp g_testApp;
+
+TEST(FanSpeedTest, CountsConvertAsTheTachometerMeansThem) {
+    struct Case {
+        UINT count, rpm;
+    };
+    const Case kCases[] = {{0, 0},       {1, 9999},    {127, 9999}, {128, 16845}, {300, 7187},
+                           {1078, 2000}, {16383, 131}, {16384, 0},  {65535, 0}};
+    for (const Case& c : kCases) EXPECT_EQ(FanSpeedFromCount(c.count), c.rpm) << c.count;
+}
+
+// Runs the main dialog modally on its own thread, as the program does on its one.
+class DialogThread {
+  public:
+    DialogThread() {
+        m_thread = std::thread([this] {
+            COsterbyDlg dlg;
+            g_testApp.m_pMainWnd = &dlg;
+            dlg.DoModal();
+        });
+        WaitFor([this] {
+            m_hWnd = ::FindWindowA("#32770", kMainCaption);
+            return m_hWnd != nullptr && ::IsWindowVisible(m_hWnd);
+        });
+    }
+    ~DialogThread() {
+        if (::IsWindow(m_hWnd)) {
+            ::PostMessageA(m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED), 0);
+        }
+        m_thread.join();
+    }
+    HWND Wnd() const { return m_hWnd; }
+
+  private:
+    std::thread m_thread;
+    HWND m_hWnd = nullptr;
+};
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+        ::InitCommonControlsEx(&icc);
+        UseOwnSimulatedEc();
+    }
+    void SetUp() override {
+        WrSimReset(4);
+        WrSimLogClear();
+    }
+    // Posted after other posted input: once its write shows, all before it ran.
+    void Sync(HWND hMain) {
+        DWORD before = WrSimLogCount();
+        ::PostMessageA(hMain, WM_COMMAND, MAKEWPARAM(IDC_STOP, BN_CLICKED), 0);
+        ASSERT_TRUE(WaitFor([&] {
+            for (DWORD i = 0; i < WrSimLogCount(); ++i) {
+                WRSIM_CALL c;
+                if (WrSimLogGet(i, &c) && c.sequence >= before && c.isWrite) return true;
+            }
+            return false;
+        }));
+    }
+};
+
+struct ControlSpec {
+    int id;
+    const char* cls;
+    const char* text;
+    DWORD style;
+    DWORD exStyle;
+};
+
+void ExpectControls(HWND hDlg, const ControlSpec* specs, size_t count) {
+    HWND hChild = ::GetWindow(hDlg, GW_CHILD);
+    for (size_t i = 0; i < count; ++i, hChild = ::GetWindow(hChild, GW_HWNDNEXT)) {
+        const ControlSpec& s = specs[i];
+        SCOPED_TRACE(testing::Message() << "control " << i + 1);
+        ASSERT_NE(hChild, nullptr);
+        EXPECT_EQ(static_cast<int>(static_cast<short>(::GetDlgCtrlID(hChild))), s.id);
+        char cls[64] = {}, text[64] = {};
+        ::GetClassNameA(hChild, cls, sizeof(cls));
+        EXPECT_STRCASEEQ(cls, s.cls);
+        if (s.text != nullptr) {
+            ::GetWindowTextA(hChild, text, sizeof(text));
+            EXPECT_STREQ(text, s.text);
+        }
+        DWORD style = static_cast<DWORD>(::GetWindowLongA(hChild, GWL_STYLE));
+        DWORD exStyle = static_cast<DWORD>(::GetWindowLongA(hChild, GWL_EXSTYLE));
+        DWORD wanted = s.style;
+        // The dialog manager may trade a control's WS_BORDER for a sunken client edge.
+        if (exStyle & WS_EX_CLIENTEDGE) wanted &= ~WS_BORDER;
+        EXPECT_EQ(style & wanted, wanted) << std::hex << style;
+        EXPECT_EQ(exStyle & s.exStyle, s.exStyle) << std::hex << exStyle;
+    }
+    EXPECT_EQ(hChild, nullptr) << "more controls than the template lists";
+}
+
+TEST_F(MainWindowTest, TemplatesHoldEveryControlInOrder) {
+    DialogThread dlg;
+    ASSERT_NE(dlg.Wnd(), nullptr);
+    const DWORD kButton = BS_PUSHBUTTON | BS_CENTER | BS_VCENTER | WS_GROUP | WS_TABSTOP;
+    const DWORD kLabel = SS_CENTER | SS_CENTERIMAGE | WS_GROUP;
+    const DWORD kLabelEx = WS_EX_STATICEDGE | WS_EX_RIGHT;
+    const DWORD kEdit = ES_CENTER | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP | WS_DISABLED;
+    // The chart is drawn by the program; its style carries SS_NOTIFY from then on.
+    const ControlSpec kMain[] = {
+        {IDC_EXIT, "Button", "Exit", kButton, 0},
+        {-1, "Static", nullptr, SS_BITMAP, WS_EX_DLGMODALFRAME},
+        {IDC_CHART, "Static", "Static", SS_LEFT | WS_BORDER | WS_GROUP | SS_NOTIFY, 0},
+        {-1, "Static", "Cpu Temp(Red):", kLabel, kLabelEx},
+        {-1, "Static", "PWM DC(Green):", kLabel, kLabelEx},
+        {IDC_CPU_TEMP, "Edit", "", kEdit | ES_READONLY, WS_EX_RIGHT},
+        {IDC_ENV_TEMP, "Edit", "", kEdit | ES_READONLY, WS_EX_RIGHT},
+        {IDC_STOP, "Button", "Stop", kButton, 0},
+        {IDC_TEST, "Button", "Test", kButton, 0},
+        {IDC_PWM_SLIDER, "msctls_trackbar32", nullptr,
+         TBS_HORZ | TBS_NOTICKS | TBS_AUTOTICKS | TBS_BOTH | WS_TABSTOP, 0},
+        {-1, "Static", "Fan Speed(Yellow):", kLabel, kLabelEx},
+        {IDC_FAN_SPEED, "Edit", "", kEdit | ES_READONLY, WS_EX_RIGHT},
+        {IDC_PWM_DUTY, "Edit", "", kEdit, WS_EX_RIGHT},
+        {-1, "Static", "Env Temp(white):", kLabel, kLabelEx},
+        {-1, "Button", "manual", BS_GROUPBOX, 0},
+        {IDC_PWM0, "Button", "PWM0", BS_AUTORADIOBUTTON | WS_GROUP, 0},
+        {IDC_PWM4, "Button", "PWM4", BS_AUTORADIOBUTTON, 0},
+    };
+    ExpectControls(dlg.Wnd(), kMain, sizeof(kMain) / sizeof(kMain[0]));
+    EXPECT_EQ(::GetWindowLongA(::GetDlgItem(dlg.Wnd(), IDC_PWM_DUTY), GWL_STYLE) & ES_READONLY, 0);
+    DWORD style = static_cast<DWORD>(::GetWindowLongA(dlg.Wnd(), GWL_STYLE));
+    DWORD exStyle = static_cast<DWORD>(::GetWindowLongA(dlg.Wnd(), GWL_EXSTYLE));
+    EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX),
+              WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX);
+    EXPECT_EQ(style & (WS_MAXIMIZEBOX | WS_THICKFRAME), 0u);
+    EXPECT_EQ(exStyle & (WS_EX_APPWINDOW | WS_EX_CLIENTEDGE), WS_EX_APPWINDOW | WS_EX_CLIENTEDGE);
+    EXPECT_EQ(::SendMessageA(::GetDlgItem(dlg.Wnd(), IDC_PWM_SLIDER), TBM_GETRANGEMAX, 0, 0), 127);
+    EXPECT_EQ(::SendMessageA(::GetDlgItem(dlg.Wnd(), IDC_PWM0), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(::SendMessageA(::GetDlgItem(dlg.Wnd(), IDC_PWM4), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+
+    ::PostMessageA(dlg.Wnd(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    HWND hAbout = nullptr;
+    ASSERT_TRUE(
+        WaitFor([&] { return (hAbout = ::FindWindowA("#32770", "About Vorlane")) != nullptr; }));
+    const ControlSpec kAbout[] = {
+        {-1, "Static", "Vorlane Version 1.0", SS_LEFT | SS_NOPREFIX | WS_GROUP, 0},
+        {-1, "Static", nullptr, SS_LEFT | WS_GROUP, 0},
+        {IDOK, "Button", "OK", BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP, 0},
+        {-1, "Static", nullptr, SS_LEFT | WS_GROUP, 0},
+    };
+    ExpectControls(hAbout, kAbout, sizeof(kAbout) / sizeof(kAbout[0]));
+    EXPECT_FALSE(::IsWindowEnabled(dlg.Wnd())) << "the About box is modal over the main window";
+    ::PostMessageA(hAbout, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitFor([&] { return !::IsWindow(hAbout); }));
+    EXPECT_TRUE(::IsWindowEnabled(dlg.Wnd()));
+}
+
+TEST_F(MainWindowTest, PathsComeFromTheExecutableLocation) {
+    DialogThread dlg;
+    char exe[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string dir(exe);
+    dir = dir.substr(0, dir.rfind('\\'));
+    EXPECT_STREQ(g_strExeDir, dir.c_str());
+    EXPECT_STREQ(g_strIniPath, (dir + "\\data\\Led.ini").c_str());
+}
+
+TEST_F(MainWindowTest, SystemMenuEndsWithSeparatorAndAboutItem) {
+    DialogThread dlg;
+    HMENU hMenu = ::GetSystemMenu(dlg.Wnd(), FALSE);
+    ASSERT_NE(hMenu, nullptr);
+    int n = ::GetMenuItemCount(hMenu);
+    ASSERT_GE(n, 2);
+    MENUITEMINFOA sep = {};
+    sep.cbSize = sizeof(sep);
+    sep.fMask = MIIM_FTYPE;
+    ASSERT_TRUE(::GetMenuItemInfoA(hMenu, n - 2, TRUE, &sep));
+    EXPECT_TRUE(sep.fType & MFT_SEPARATOR);
+    char text[64] = {};
+    EXPECT_GT(::GetMenuStringA(hMenu, n - 1, text, sizeof(text), MF_BYPOSITION), 0);
+    EXPECT_STREQ(text, "About Vorlane design...");
+    EXPECT_EQ(::GetMenuItemID(hMenu, n - 1), static_cast<UINT>(IDM_ABOUTBOX));
+}
+
+TEST_F(MainWindowTest, AboutOpensForIds16To31AndClosesOnEnterOrEscape) {
+    DialogThread dlg;
+    const UINT kIds[] = {16, 23, 31};
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(kIds[i]);
+        ::PostMessageA(dlg.Wnd(), WM_SYSCOMMAND, kIds[i], 0);
+        HWND hAbout = nullptr;
+        ASSERT_TRUE(WaitFor(
+            [&] { return (hAbout = ::FindWindowA("#32770", "About Vorlane")) != nullptr; }));
+        WPARAM key = i % 2 == 0 ? VK_ESCAPE : VK_RETURN;
+        HWND hFocus = ::GetDlgItem(hAbout, IDOK);
+        ::PostMessageA(hFocus, WM_KEYDOWN, key, 0);
+        EXPECT_TRUE(WaitFor([&] { return !::IsWindow(hAbout); })) << "key " << key;
+    }
+    // 32 differs from the About id beyond the low four bits.
+    ::PostMessageA(dlg.Wnd(), WM_SYSCOMMAND, 32, 0);
+    Sync(dlg.Wnd());
+    EXPECT_EQ(::FindWindowA("#32770", "About Vorlane"), nullptr);
+}
+
+TEST_F(MainWindowTest, EnterAndEscapeNeverCloseTheMainWindow) {
+    DialogThread dlg;
+    const int kTargets[] = {IDC_EXIT, IDC_TEST, IDC_PWM_SLIDER, IDC_PWM0};
+    for (int id : kTargets) {
+        HWND hCtrl = ::GetDlgItem(dlg.Wnd(), id);
+        ::PostMessageA(hCtrl, WM_KEYDOWN, VK_RETURN, 0);
+        ::PostMessageA(hCtrl, WM_KEYDOWN, VK_ESCAPE, 0);
+    }
+    ::PostMessageA(dlg.Wnd(), WM_KEYDOWN, VK_RETURN, 0);
+    ::PostMessageA(dlg.Wnd(), WM_KEYDOWN, VK_ESCAPE, 0);
+    Sync(dlg.Wnd());
+    EXPECT_TRUE(::IsWindow(dlg.Wnd()));
+    EXPECT_TRUE(::IsWindowVisible(dlg.Wnd()));
+}
+
+}  // namespace

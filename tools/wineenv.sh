@@ -1,0 +1,52 @@
+# Sourced: a project-local Wine prefix (never ~/.wine) and, without a usable
+# display, a private Xvfb. Sets WINEPREFIX, WINEDEBUG, DISPLAY. A crashing
+# process ends at once instead of waiting in the debugger.
+# Usage: source tools/wineenv.sh PREFIX_DIR [virtual-desktop]
+
+vorlane_make_prefix() {
+    local prefix="$1" vdesk="${2:-}"
+    export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+    if [ ! -f "$prefix/.vorlane-ready" ]; then
+        rm -rf "$prefix"
+        mkdir -p "$(dirname "$prefix")"
+        # -i: the plain wineboot script has left prefixes where 32-bit programs
+        # could not load kernel32.
+        wine wineboot -i >/dev/null 2>&1 || true
+        wineserver -w
+        if [ -n "$vdesk" ]; then
+            # One named virtual desktop for every process, so a test and the
+            # program see each other's windows.
+            wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+            wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f >/dev/null 2>&1
+            wineserver -w
+        fi
+        touch "$prefix/.vorlane-ready"
+    fi
+}
+
+vorlane_start_xvfb() {
+    local n
+    for n in $(seq 91 140); do
+        if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+            Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+            VORLANE_XVFB_PID=$!
+            export DISPLAY=":$n"
+            for _ in $(seq 1 100); do
+                [ -e "/tmp/.X11-unix/X$n" ] && return 0
+                sleep 0.1
+            done
+            echo "Xvfb did not start on :$n" >&2
+            return 1
+        fi
+    done
+    echo "no free X display number" >&2
+    return 1
+}
+
+vorlane_stop_xvfb() {
+    if [ -n "${VORLANE_XVFB_PID:-}" ]; then
+        kill "$VORLANE_XVFB_PID" 2>/dev/null || true
+        wait "$VORLANE_XVFB_PID" 2>/dev/null || true
+        VORLANE_XVFB_PID=
+    fi
+}

@@ -1,0 +1,300 @@
+#include "ui/OsterbyDlg.h"
+
+#include "app/Globals.h"
+#include "ec/EcAccess.h"
+#include "ui/AboutDlg.h"
+#include "ui/resource.h"
+
+BYTE g_nPhase = 0;
+
+namespace {
+
+// EC registers, as 16-bit addresses split into high and low byte on access.
+const WORD kRegCpuTemp = 0x9118;
+const WORD kRegEnvTemp = 0x9115;
+const WORD kRegTachHighPwm0 = 0x1821;
+const WORD kRegTachLowPwm0 = 0x1820;
+const WORD kRegTachHighPwm4 = 0x181F;
+const WORD kRegTachLowPwm4 = 0x181E;
+const WORD kRegDutyPwm0 = 0x1803;
+const WORD kRegDutyPwm4 = 0x1805;
+const WORD kRegManualMode = 0x9130;
+const WORD kRegManualDutyPwm0 = 0x9133;
+const WORD kRegManualDutyPwm4 = 0x916F;
+
+inline BYTE HighByte(WORD wReg) {
+    return static_cast<BYTE>(wReg >> 8);
+}
+inline BYTE LowByte(WORD wReg) {
+    return static_cast<BYTE>(wReg & 0xFF);
+}
+
+}  // namespace
+
+UINT FanSpeedFromCount(UINT nCount) {
+    if (nCount == 0 || nCount > 0x3FFF) return 0;
+    if (nCount < 0x80) return 9999;
+    return 0x20E6DA / nCount;
+}
+
+BEGIN_MESSAGE_MAP(COsterbyDlg, CDialog)
+ON_WM_SYSCOMMAND()
+ON_WM_PAINT()
+ON_WM_QUERYDRAGICON()
+ON_BN_CLICKED(IDC_EXIT, OnBnClickedExit)
+ON_WM_TIMER()
+ON_BN_CLICKED(IDC_TEST, OnBnClickedTest)
+ON_BN_CLICKED(IDC_STOP, OnBnClickedStop)
+ON_WM_HSCROLL()
+ON_WM_QUERYENDSESSION()
+ON_WM_ENDSESSION()
+END_MESSAGE_MAP()
+
+COsterbyDlg::COsterbyDlg(CWnd* pParent) : CDialog(IDD_MAIN_DIALOG, pParent) {
+    m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
+}
+
+COsterbyDlg::~COsterbyDlg() {}
+
+void COsterbyDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_CHART, m_plot);
+    DDX_Text(pDX, IDC_CPU_TEMP, m_strCpuTemp);
+    DDX_Text(pDX, IDC_ENV_TEMP, m_strEnvTemp);
+    DDX_Text(pDX, IDC_FAN_SPEED, m_strFanSpeed);
+    DDX_Text(pDX, IDC_PWM_DUTY, m_strPwmDuty);
+    DDX_Control(pDX, IDC_PWM0, m_btnPwm0);
+}
+
+BOOL COsterbyDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+
+    CMenu* pSysMenu = GetSystemMenu(FALSE);
+    if (pSysMenu != nullptr) {
+        CString strAboutMenu;
+        strAboutMenu.LoadString(IDS_ABOUTBOX);
+        if (!strAboutMenu.IsEmpty()) {
+            pSysMenu->AppendMenu(MF_SEPARATOR);
+            pSysMenu->AppendMenu(MF_STRING, IDM_ABOUTBOX, strAboutMenu);
+        }
+    }
+
+    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+    char szPath[MAX_PATH];
+    ::ZeroMemory(szPath, sizeof(szPath));
+    ::GetModuleFileNameA(nullptr, szPath, MAX_PATH);
+    // A path that filled the buffer may arrive without its terminator.
+    szPath[MAX_PATH - 1] = '\0';
+    g_strExeDir = szPath;
+    g_strExeDir = g_strExeDir.Left(g_strExeDir.ReverseFind('\\'));
+    g_strIniPath.Format("%s\\data\\Led.ini", g_strExeDir.GetString());
+
+    g_bPlatformType =
+        ::GetPrivateProfileIntA("PLATFORM_TYPE", "Value", 0, g_strIniPath) != 0 ? 1 : 0;
+
+    m_plot.SetTitle("Fan Speed");
+    m_plot.SetUnit(" RPM ");
+    m_plot.SetValueRange(0.0f, 7000.0f);
+    m_plot.SetPointSpacing(4);
+    m_plot.SetGridStepX(15);
+    m_plot.SetCaptionMode(4);
+    m_plot.SetPlotStyle(1);
+
+    m_nCpuTemp = 0;
+    m_nEnvTemp = 0;
+    m_nFanSpeed = 0;
+    m_nPwmDuty = 0;
+    m_bManual = 0;
+
+    CSliderCtrl slider;
+    if (slider.Attach(::GetDlgItem(m_hWnd, IDC_PWM_SLIDER))) {
+        slider.SetRange(0, 127, TRUE);
+        slider.Detach();
+    }
+    SetSliderPos(0);
+
+    m_btnPwm0.SendMessage(BM_SETCHECK, BST_CHECKED);
+
+    SetTimer(IDT_SAMPLE, 250, nullptr);
+    return TRUE;
+}
+
+void COsterbyDlg::OnSysCommand(UINT nID, LPARAM) {
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg dlgAbout;
+        dlgAbout.DoModal();
+    } else {
+        Default();
+    }
+}
+
+void COsterbyDlg::OnPaint() {
+    if (!IsIconic()) {
+        CDialog::OnPaint();
+        return;
+    }
+    CPaintDC dc(this);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+    int cxIcon = ::GetSystemMetrics(SM_CXICON);
+    int cyIcon = ::GetSystemMetrics(SM_CYICON);
+    RECT rect;
+    GetClientRect(&rect);
+    int x = (rect.right - rect.left - cxIcon + 1) / 2;
+    int y = (rect.bottom - rect.top - cyIcon + 1) / 2;
+    dc.DrawIcon(x, y, m_hIcon);
+}
+
+HCURSOR COsterbyDlg::OnQueryDragIcon() {
+    return static_cast<HCURSOR>(m_hIcon);
+}
+
+BOOL COsterbyDlg::PreTranslateMessage(MSG* pMsg) {
+    // Enter and Escape would end the dialog through the dialog manager.
+    if (pMsg->message == WM_KEYDOWN && (pMsg->wParam == VK_ESCAPE || pMsg->wParam == VK_RETURN)) {
+        return TRUE;
+    }
+    return CDialog::PreTranslateMessage(pMsg);
+}
+
+BOOL COsterbyDlg::IsPwm0Selected() {
+    return m_btnPwm0.GetCheck() == BST_CHECKED;
+}
+
+void COsterbyDlg::SetSliderPos(int nPos) {
+    ::SendMessageA(::GetDlgItem(m_hWnd, IDC_PWM_SLIDER), TBM_SETPOS, TRUE, nPos);
+}
+
+// ---- Sampling cycle --------------------------------------------------------
+
+void COsterbyDlg::OnTimer(UINT_PTR) {
+    UpdateReadings();
+    m_plot.AppendValue(static_cast<float>(m_nFanSpeed));
+    Default();
+}
+
+void COsterbyDlg::UpdateReadings() {
+    switch (g_nPhase) {
+        case 0:
+            g_nPhase = 1;
+            ReadCpuTemp();
+            break;
+        case 1:
+            g_nPhase = 2;
+            ReadEnvTemp();
+            break;
+        case 2:
+            g_nPhase = 3;
+            if (IsPwm0Selected()) {
+                ReadFanSpeed(kRegTachHighPwm0, kRegTachLowPwm0);
+            } else {
+                ReadFanSpeed(kRegTachHighPwm4, kRegTachLowPwm4);
+            }
+            break;
+        case 3:
+            g_nPhase = 0;
+            ReadPwmDuty(IsPwm0Selected() ? kRegDutyPwm0 : kRegDutyPwm4);
+            break;
+        default:
+            break;
+    }
+    m_strCpuTemp.Format("%d", m_nCpuTemp);
+    m_strEnvTemp.Format("%d", m_nEnvTemp);
+    m_strFanSpeed.Format("%d", m_nFanSpeed);
+    m_strPwmDuty.Format("%d", m_nPwmDuty);
+    UpdateData(FALSE);
+}
+
+void COsterbyDlg::ReadCpuTemp() {
+    m_nCpuTemp = ReadEcRegister(HighByte(kRegCpuTemp), LowByte(kRegCpuTemp));
+}
+
+void COsterbyDlg::ReadEnvTemp() {
+    m_nEnvTemp = ReadEcRegister(HighByte(kRegEnvTemp), LowByte(kRegEnvTemp));
+}
+
+void COsterbyDlg::ReadFanSpeed(WORD wHighReg, WORD wLowReg) {
+    // Only the register's byte counts, whatever else a library returns.
+    UINT nHigh = static_cast<UINT>(ReadEcRegister(HighByte(wHighReg), LowByte(wHighReg))) & 0xFF;
+    UINT nLow = static_cast<UINT>(ReadEcRegister(HighByte(wLowReg), LowByte(wLowReg))) & 0xFF;
+    m_nFanSpeed = FanSpeedFromCount(nHigh * 256 + nLow);
+}
+
+void COsterbyDlg::ReadPwmDuty(WORD wReg) {
+    // In manual mode the field keeps showing the duty the user set.
+    if (m_bManual) return;
+    m_nPwmDuty = ReadEcRegister(HighByte(wReg), LowByte(wReg));
+}
+
+// ---- Manual fan control ----------------------------------------------------
+
+void COsterbyDlg::ManualModeOn() {
+    WriteEcRegister(HighByte(kRegManualMode), LowByte(kRegManualMode), 1);
+}
+
+void COsterbyDlg::ManualModeOff() {
+    WriteEcRegister(HighByte(kRegManualMode), LowByte(kRegManualMode), 0);
+}
+
+void COsterbyDlg::OnBnClickedTest() {
+    if (m_bManual) return;
+    m_bManual = 1;
+    ManualModeOn();
+    SetSliderPos(0);
+    m_nPwmDuty = 0;
+    // The EC needs a moment in manual mode before it takes a duty.
+    ::Sleep(100);
+    WORD wReg = IsPwm0Selected() ? kRegManualDutyPwm0 : kRegManualDutyPwm4;
+    WriteEcRegister(HighByte(wReg), LowByte(wReg), 0);
+}
+
+void COsterbyDlg::OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar) {
+    CDialog::OnHScroll(nSBCode, nPos, pScrollBar);
+    if (m_bManual != 1) return;
+    // Every notification writes the slider's own position again, whatever its code.
+    int nSliderPos =
+        static_cast<int>(::SendMessageA(::GetDlgItem(m_hWnd, IDC_PWM_SLIDER), TBM_GETPOS, 0, 0));
+    m_nPwmDuty = nSliderPos;
+    WORD wReg = IsPwm0Selected() ? kRegManualDutyPwm0 : kRegManualDutyPwm4;
+    WriteEcRegister(HighByte(wReg), LowByte(wReg), static_cast<BYTE>(nSliderPos & 0xFF));
+}
+
+void COsterbyDlg::OnBnClickedStop() {
+    SetSliderPos(0);
+    m_bManual = 0;
+    ManualModeOff();
+}
+
+void COsterbyDlg::OnBnClickedExit() {
+    m_bManual = 0;
+    ManualModeOff();
+    KillTimer(IDT_SAMPLE);
+    CDialog::OnCancel();
+}
+
+void COsterbyDlg::HandFanBack() {
+    if (!m_bManual) return;
+    m_bManual = 0;
+    ManualModeOff();
+}
+
+// The close box, the system menu's Close and Alt+F4 end the dialog here. A fan
+// left in manual mode with nobody running it could stay stopped under load, so
+// these paths hand it back to the EC exactly as Exit does.
+void COsterbyDlg::OnCancel() {
+    HandFanBack();
+    CDialog::OnCancel();
+}
+
+BOOL COsterbyDlg::OnQueryEndSession() {
+    return TRUE;
+}
+
+void COsterbyDlg::OnEndSession(BOOL bEnding) {
+    // The process is ended without the dialog closing: hand the fan back now.
+    if (bEnding) {
+        HandFanBack();
+        KillTimer(IDT_SAMPLE);
+    }
+}

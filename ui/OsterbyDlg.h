@@ -1,0 +1,63 @@
+// The main window: four value fields fed by a 250 ms sampling cycle, the
+// fan-speed chart, and the manual fan override.
+#pragma once
+
+#include "chart/MultiColorPlotCtrl.h"
+#include "framework/Afx.h"
+
+// Revolutions per minute for a tachometer count; 0 and 9999 stand for counts
+// the tachometer cannot mean.
+UINT FanSpeedFromCount(UINT nCount);
+
+// The quantity the next sampling tick reads: 0 CPU, 1 ambient, 2 fan, 3 duty.
+extern BYTE g_nPhase;
+
+class COsterbyDlg : public CDialog {
+  public:
+    explicit COsterbyDlg(CWnd* pParent = nullptr);
+    ~COsterbyDlg() override;
+
+  protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL PreTranslateMessage(MSG* pMsg) override;
+    BOOL OnInitDialog() override;
+    void OnCancel() override;
+
+    void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
+    void OnBnClickedExit();
+    void OnTimer(UINT_PTR nIDEvent);
+    void OnBnClickedTest();
+    void OnBnClickedStop();
+    void OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar) override;
+    BOOL OnQueryEndSession();
+    void OnEndSession(BOOL bEnding);
+
+    void UpdateReadings();
+    void ReadCpuTemp();
+    void ReadEnvTemp();
+    void ReadFanSpeed(WORD wHighReg, WORD wLowReg);
+    void ReadPwmDuty(WORD wReg);
+    void ManualModeOn();
+    void ManualModeOff();
+
+    BOOL IsPwm0Selected();
+    void SetSliderPos(int nPos);
+    void HandFanBack();
+
+    CMultiColorPlotCtrl m_plot;
+    CString m_strCpuTemp;
+    CString m_strEnvTemp;
+    CString m_strFanSpeed;
+    CString m_strPwmDuty;
+    int m_nCpuTemp;
+    int m_nEnvTemp;
+    UINT m_nFanSpeed;
+    int m_nPwmDuty;
+    BYTE m_bManual;
+    HICON m_hIcon;
+    CButton m_btnPwm0;
+
+    DECLARE_MESSAGE_MAP()
+};
