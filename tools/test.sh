@@ -18,5 +18,10 @@ trap cleanup EXIT
 vorlane_make_prefix "$BUILD/wine-test" vdesk
 # One persistent wineserver for the whole run: each process start is cheap then.
 wineserver -p
+# Wine starts its desktop and services from the first process that needs them,
+# and they would inherit that process's output: start them here, detached, so
+# that ctest is not left waiting on a pipe they hold.
+wine explorer /desktop=Default,800x600 >/dev/null 2>&1 </dev/null &
+wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 # Serial: every end-to-end test owns the one main-window caption while it runs.
 ctest --test-dir "$BUILD" --output-on-failure -j1 "$@"
