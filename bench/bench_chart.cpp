@@ -1,74 +1,93 @@
-// Cost of one chart frame against a block copy of the same size, on a chart
-// configured as the main window configures it (458 x 161 client pixels).
-// Prints the median of each measurement in microseconds.
+// The chart's frame against one block copy of the same size, on a chart set
+// up as the main window sets it up (458 x 161 client pixels, 114 points).
+// Every figure is sampled in the same rounds, one after the other, so that a
+// change in the machine's load touches all of them alike.
 #include <windows.h>
 
-#include <algorithm>
-#include <cstdio>
+#include <cmath>
+#include <functional>
 #include <vector>
 
+#include "bench/BenchCommon.h"
 #include "chart/MemDC.h"
 #include "chart/MultiColorPlotCtrl.h"
 
 namespace {
+
+const int kWidth = 458, kHeight = 161;
+const int kRounds = 50, kPerRound = 20;
+const int kAppendsPerSample = 1000;
 
 class BenchPlot : public CMultiColorPlotCtrl {
   public:
     using CMultiColorPlotCtrl::DrawCaption;
     using CMultiColorPlotCtrl::DrawCurve;
     using CMultiColorPlotCtrl::DrawGrid;
+    using CMultiColorPlotCtrl::m_nPointCount;
 };
 
-double Now() {
-    LARGE_INTEGER freq, count;
-    ::QueryPerformanceFrequency(&freq);
-    ::QueryPerformanceCounter(&count);
-    return static_cast<double>(count.QuadPart) * 1e6 / static_cast<double>(freq.QuadPart);
+// Fan speeds as the tachometer reports them: a slow swing of +-600 rpm
+// around 3000 rpm with a little jitter, so the curve is never a flat line.
+float FanSample(int i) {
+    double swing = 600.0 * std::sin(i / 9.0);
+    double jitter = static_cast<double>((i * 7919) % 61) - 30.0;
+    return static_cast<float>(3000.0 + swing + jitter);
 }
 
-template <class F>
-double MedianUs(F step, int nRuns = 400) {
-    std::vector<double> times;
-    for (int i = 0; i < nRuns; ++i) {
-        double t0 = Now();
-        step();
-        times.push_back(Now() - t0);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
-// A window whose paint is one block copy of the chart's size: what any
-// WM_PAINT costs under Wine before the chart draws anything.
+// A window shaped like the chart whose paint is one block copy of the
+// chart's size: what a WM_PAINT costs before the chart draws anything.
 HDC g_hBlitSource = nullptr;
 
 LRESULT CALLBACK BlitWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_ERASEBKGND) return 1;
     if (message != WM_PAINT) return ::DefWindowProcA(hWnd, message, wParam, lParam);
     PAINTSTRUCT ps;
     HDC hDC = ::BeginPaint(hWnd, &ps);
-    ::BitBlt(hDC, 0, 0, 458, 161, g_hBlitSource, 0, 0, SRCCOPY);
+    ::BitBlt(hDC, 0, 0, kWidth, kHeight, g_hBlitSource, 0, 0, SRCCOPY);
     ::EndPaint(hWnd, &ps);
     return 0;
 }
 
-double PaintUs(HWND hWnd) {
-    return MedianUs([&] {
-        ::InvalidateRect(hWnd, nullptr, FALSE);
-        ::UpdateWindow(hWnd);
-        ::GdiFlush();
-    });
+// A bordered static of the chart's client size, as the dialog template makes it.
+HWND CreateChartLike(HWND hParent, const char* pszClass, int y) {
+    HWND hWnd = ::CreateWindowExA(0, pszClass, "", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, y,
+                                  kWidth + 2, kHeight + 2, hParent, nullptr, nullptr, nullptr);
+    RECT rc;
+    ::GetClientRect(hWnd, &rc);
+    if (rc.right != kWidth || rc.bottom != kHeight) {
+        bench::Note("bench_chart: client area %ldx%ld, wanted %dx%d", rc.right, rc.bottom, kWidth,
+                    kHeight);
+        ::ExitProcess(1);
+    }
+    return hWnd;
+}
+
+// One figure's samples, all of them and each round's median.
+struct Series {
+    std::function<void(std::vector<double>&)> sample;
+    std::vector<double> all;
+    std::vector<double> roundMedians;
+};
+
+// One timed call per sample.
+std::function<void(std::vector<double>&)> Timed(std::function<void()> step) {
+    return [step](std::vector<double>& out) {
+        double t0 = bench::NowUs();
+        step();
+        out.push_back(bench::NowUs() - t0);
+    };
 }
 
 }  // namespace
 
 int main() {
-    const int kWidth = 458, kHeight = 161;
-    HWND hHost = ::CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 10, 10, kWidth + 20,
-                                   kHeight + 20, nullptr, nullptr, nullptr, nullptr);
-    HWND hStatic = ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 10, 10, kWidth,
-                                     kHeight, hHost, nullptr, nullptr, nullptr);
+    HWND hHost =
+        ::CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP | WS_VISIBLE, 10, 10,
+                          kWidth + 22, 2 * kHeight + 34, nullptr, nullptr, nullptr, nullptr);
+    HWND hChart = CreateChartLike(hHost, "STATIC", 10);
+
     BenchPlot plot;
-    plot.SubclassWindow(hStatic);
+    plot.SubclassWindow(hChart);
     plot.SetTitle("Fan Speed");
     plot.SetUnit(" RPM ");
     plot.SetValueRange(0.0f, 7000.0f);
@@ -76,59 +95,154 @@ int main() {
     plot.SetGridStepX(15);
     plot.SetCaptionMode(4);
     plot.SetPlotStyle(1);
-    for (int i = 0; i < 200; ++i) plot.AppendValue(static_cast<float>(2000 + (i * 37) % 900));
+    if (plot.m_nPointCount != 114) {
+        bench::Note("bench_chart: %d points, wanted 114", plot.m_nPointCount);
+        return 1;
+    }
+    int nSample = 0;
+    for (int i = 0; i < plot.m_nPointCount; ++i) plot.AppendValue(FanSample(nSample++));
+    // The first paint makes the chart's long-lived objects.
+    ::UpdateWindow(hChart);
 
-    HDC hWndDC = ::GetDC(hStatic);
+    HDC hWndDC = ::GetDC(hChart);
     CDC* pWndDC = CDC::FromHandle(hWndDC);
-    CDC source;
-    source.CreateCompatibleDC(pWndDC);
-    CBitmap bitmap;
-    bitmap.CreateCompatibleBitmap(pWndDC, kWidth, kHeight);
-    CBitmap* pOld = source.SelectObject(&bitmap);
-    RECT rcClient = {0, 0, kWidth, kHeight};
 
-    double blt = MedianUs([&] {
-        ::BitBlt(hWndDC, 0, 0, kWidth, kHeight, source.m_hDC, 0, 0, SRCCOPY);
-        ::GdiFlush();
-    });
-    double paint = PaintUs(hStatic);
+    // The yardstick's source: plain Win32, whatever the framework does.
+    HDC hSource = ::CreateCompatibleDC(hWndDC);
+    HBITMAP hSourceBitmap = ::CreateCompatibleBitmap(hWndDC, kWidth, kHeight);
+    HGDIOBJ hOldSourceBitmap = ::SelectObject(hSource, hSourceBitmap);
+    RECT rcAll = {0, 0, kWidth, kHeight};
+    ::FillRect(hSource, &rcAll, static_cast<HBRUSH>(::GetStockObject(GRAY_BRUSH)));
+    g_hBlitSource = hSource;
+
     WNDCLASSA wc = {};
     wc.lpfnWndProc = &BlitWndProc;
     wc.lpszClassName = "VorlaneBenchBlit";
     ::RegisterClassA(&wc);
-    g_hBlitSource = source.m_hDC;
-    HWND hBlit = ::CreateWindowExA(0, wc.lpszClassName, "", WS_CHILD | WS_VISIBLE, 10, 10, kWidth,
-                                   kHeight, hHost, nullptr, nullptr, nullptr);
-    double blitPaint = PaintUs(hBlit);
-    ::DestroyWindow(hBlit);
-    double surface = MedianUs([&] {
-        CMemDC memDC(pWndDC, &rcClient);
+    HWND hBlit = CreateChartLike(hHost, wc.lpszClassName, kHeight + 22);
+    ::SetWindowRgn(hBlit, ::CreateRoundRectRgn(0, 0, kWidth, kHeight, 10, 10), TRUE);
+
+    // The parts are drawn on a surface like the frame's own.
+    CDC surface;
+    surface.CreateCompatibleDC(pWndDC);
+    CBitmap surfaceBitmap;
+    surfaceBitmap.CreateCompatibleBitmap(pWndDC, kWidth, kHeight);
+    CBitmap* pOldSurfaceBitmap = surface.SelectObject(&surfaceBitmap);
+
+    Series blt, frame, surfaceOnly, grid, curve, caption, paint, paintBlt, append;
+    blt.sample = Timed([&] {
+        ::BitBlt(hWndDC, 0, 0, kWidth, kHeight, hSource, 0, 0, SRCCOPY);
         ::GdiFlush();
     });
-    double grid = MedianUs([&] { plot.DrawGrid(&source); });
-    double curveCaption = MedianUs([&] {
-        plot.DrawCurve(&source);
-        plot.DrawCaption(&source);
-    });
-    double frame = MedianUs([&] {
+    // OnPaint's work between BeginPaint and EndPaint, on the chart's own
+    // window context.
+    frame.sample = Timed([&] {
+        RECT rcClient;
+        ::GetClientRect(hChart, &rcClient);
         CMemDC* pMemDC = new CMemDC(pWndDC, &rcClient);
+        POINT ptOldBrushOrg = pMemDC->GetBrushOrg();
         plot.DrawGrid(pMemDC);
         plot.DrawCurve(pMemDC);
         plot.DrawCaption(pMemDC);
+        pMemDC->SetBrushOrg(ptOldBrushOrg);
         delete pMemDC;
         ::GdiFlush();
     });
+    surfaceOnly.sample = Timed([&] {
+        CMemDC* pMemDC = new CMemDC(pWndDC, &rcAll);
+        delete pMemDC;
+        ::GdiFlush();
+    });
+    grid.sample = Timed([&] {
+        plot.DrawGrid(&surface);
+        ::GdiFlush();
+    });
+    // DrawCurve takes the chart's lock and DrawCaption lets it go: both are
+    // called in every sample, each timed on its own.
+    std::vector<double> captionRound;
+    curve.sample = [&](std::vector<double>& out) {
+        double t0 = bench::NowUs();
+        plot.DrawCurve(&surface);
+        ::GdiFlush();
+        double t1 = bench::NowUs();
+        plot.DrawCaption(&surface);
+        ::GdiFlush();
+        double t2 = bench::NowUs();
+        out.push_back(t1 - t0);
+        captionRound.push_back(t2 - t1);
+    };
+    paint.sample = Timed([&] {
+        ::InvalidateRect(hChart, nullptr, FALSE);
+        ::UpdateWindow(hChart);
+        ::GdiFlush();
+    });
+    paintBlt.sample = Timed([&] {
+        ::InvalidateRect(hBlit, nullptr, FALSE);
+        ::UpdateWindow(hBlit);
+        ::GdiFlush();
+    });
+    append.sample = [&](std::vector<double>& out) {
+        float fValue = FanSample(nSample++);
+        double t0 = bench::NowUs();
+        for (int i = 0; i < kAppendsPerSample; ++i) plot.AppendValue(fValue);
+        out.push_back((bench::NowUs() - t0) / kAppendsPerSample);
+    };
+    Series* order[] = {&blt, &frame, &surfaceOnly, &grid, &curve, &paint, &paintBlt, &append};
 
-    printf("BitBlt %dx%d            %8.1f us\n", kWidth, kHeight, blt);
-    printf("WM_PAINT of the chart       %8.1f us  (%.1fx BitBlt)\n", paint, paint / blt);
-    printf("WM_PAINT of one BitBlt      %8.1f us  (%.1fx BitBlt)\n", blitPaint, blitPaint / blt);
-    printf("frame on window DC          %8.1f us  (%.1fx BitBlt)\n", frame, frame / blt);
-    printf("  surface make+copy+free    %8.1f us\n", surface);
-    printf("  grid                      %8.1f us\n", grid);
-    printf("  curve + caption           %8.1f us\n", curveCaption);
+    // A round of warm-up fills caches and the framework's spare objects.
+    for (int nRound = -1; nRound < kRounds; ++nRound) {
+        for (Series* s : order) {
+            std::vector<double> round;
+            for (int i = 0; i < kPerRound; ++i) s->sample(round);
+            if (nRound < 0) continue;
+            s->all.insert(s->all.end(), round.begin(), round.end());
+            s->roundMedians.push_back(bench::Summarize(round).median);
+        }
+        if (nRound >= 0)
+            caption.all.insert(caption.all.end(), captionRound.begin(), captionRound.end());
+        captionRound.clear();
+    }
 
-    source.SelectObject(pOld);
-    ::ReleaseDC(hStatic, hWndDC);
+    bench::Stats bltStats = bench::Summarize(blt.all);
+    bench::Stats frameStats = bench::Summarize(frame.all);
+    std::vector<double> ratios;
+    for (size_t r = 0; r < blt.roundMedians.size(); ++r) {
+        ratios.push_back(frame.roundMedians[r] / blt.roundMedians[r]);
+    }
+    bench::Stats ratio = bench::Summarize(ratios);
+    double fRatio = frameStats.median / bltStats.median;
+
+    bench::TimeRow("BitBlt 458×161, memory DC → chart window DC", bltStats);
+    bench::TimeRow(
+        "Chart frame: OnPaint's drawing on the chart's window DC (surface, grid, curve, "
+        "captions, copy)",
+        frameStats);
+    bench::Row(
+        "Chart frame ÷ BitBlt", bench::Num(fRatio, 1) + "×",
+        "IQR " + bench::Num(ratio.q1, 1) + "–" + bench::Num(ratio.q3, 1) + "× (per-round ratios)",
+        ratio.n, "≤ 15×", bench::Verdict(fRatio <= 15.0));
+    bench::TimeRow("· part: off-screen surface made and copied, nothing drawn",
+                   bench::Summarize(surfaceOnly.all));
+    bench::TimeRow("· part: grid (DrawGrid)", bench::Summarize(grid.all));
+    bench::TimeRow("· part: curve (DrawCurve, 114 points)", bench::Summarize(curve.all));
+    bench::TimeRow("· part: captions (DrawCaption, mode 4)", bench::Summarize(caption.all));
+    bench::TimeRow("Chart WM_PAINT as dispatched (InvalidateRect + UpdateWindow)",
+                   bench::Summarize(paint.all));
+    bench::TimeRow("WM_PAINT of one same-size BitBlt, same window shape",
+                   bench::Summarize(paintBlt.all));
+    bench::TimeRow("AppendValue on a full window (114 points), per call",
+                   bench::Summarize(append.all));
+
+    bench::Note(
+        "bench_chart: %d rounds x %d samples of each figure, interleaved; AppendValue "
+        "timed in batches of %d calls",
+        kRounds, kPerRound, kAppendsPerSample);
+
+    surface.SelectObject(pOldSurfaceBitmap);
+    ::SelectObject(hSource, hOldSourceBitmap);
+    ::DeleteObject(hSourceBitmap);
+    ::DeleteDC(hSource);
+    ::ReleaseDC(hChart, hWndDC);
     ::DestroyWindow(hHost);
     return 0;
 }

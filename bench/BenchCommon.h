@@ -1,0 +1,124 @@
+// What every benchmark shares: a microsecond clock, sample statistics, and the
+// rows of the one markdown table tools/bench.sh prints. Rows go to stdout,
+// remarks about how a figure was obtained go to stderr.
+#pragma once
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+inline double NowUs() {
+    static const double s_usPerTick = [] {
+        LARGE_INTEGER freq;
+        ::QueryPerformanceFrequency(&freq);
+        return 1e6 / static_cast<double>(freq.QuadPart);
+    }();
+    LARGE_INTEGER count;
+    ::QueryPerformanceCounter(&count);
+    return static_cast<double>(count.QuadPart) * s_usPerTick;
+}
+
+struct Stats {
+    double median = 0, q1 = 0, q3 = 0, min = 0, max = 0;
+    size_t n = 0;
+};
+
+// Quantile of sorted samples, interpolating between neighbours.
+inline double Quantile(const std::vector<double>& sorted, double q) {
+    if (sorted.empty()) return 0;
+    double pos = q * static_cast<double>(sorted.size() - 1);
+    size_t lo = static_cast<size_t>(std::floor(pos));
+    size_t hi = std::min(lo + 1, sorted.size() - 1);
+    double frac = pos - static_cast<double>(lo);
+    return sorted[lo] + (sorted[hi] - sorted[lo]) * frac;
+}
+
+inline Stats Summarize(std::vector<double> samples) {
+    Stats s;
+    if (samples.empty()) return s;
+    std::sort(samples.begin(), samples.end());
+    s.n = samples.size();
+    s.median = Quantile(samples, 0.5);
+    s.q1 = Quantile(samples, 0.25);
+    s.q3 = Quantile(samples, 0.75);
+    s.min = samples.front();
+    s.max = samples.back();
+    return s;
+}
+
+inline std::string Format(const char* pszFormat, ...) {
+    char sz[512];
+    va_list args;
+    va_start(args, pszFormat);
+    vsnprintf(sz, sizeof(sz), pszFormat, args);
+    va_end(args);
+    return sz;
+}
+
+// Enough digits to show the figure without pretending to more.
+inline int Decimals(double value) {
+    double a = std::fabs(value);
+    return a >= 100 ? 0 : a >= 10 ? 1 : a >= 1 ? 2 : 3;
+}
+
+inline std::string Num(double value, int nDecimals = -1) {
+    return Format("%.*f", nDecimals < 0 ? Decimals(value) : nDecimals, value);
+}
+
+inline std::string Iqr(const Stats& s, const char* pszUnit, int nDecimals = -1) {
+    if (nDecimals < 0) nDecimals = Decimals(s.median);
+    return "IQR " + Num(s.q1, nDecimals) + "–" + Num(s.q3, nDecimals) + pszUnit;
+}
+
+inline std::string MinMax(const Stats& s, const char* pszUnit, int nDecimals = -1) {
+    if (nDecimals < 0) nDecimals = Decimals(s.median);
+    return "min–max " + Num(s.min, nDecimals) + "–" + Num(s.max, nDecimals) + pszUnit;
+}
+
+inline const char* Verdict(bool bMet) {
+    return bMet ? "met" : "missed";
+}
+
+// One row: figure | median | spread | repetitions | target | verdict.
+inline void Row(const std::string& figure, const std::string& median, const std::string& spread,
+                size_t nReps, const char* pszTarget = "–", const char* pszVerdict = "–") {
+    std::printf("| %s | %s | %s | %u | %s | %s |\n", figure.c_str(), median.c_str(), spread.c_str(),
+                static_cast<unsigned>(nReps), pszTarget, pszVerdict);
+    std::fflush(stdout);
+}
+
+// A time in microseconds with its interquartile range.
+inline void TimeRow(const std::string& figure, const Stats& s, const char* pszTarget = "–",
+                    const char* pszVerdict = "–") {
+    int nDecimals = Decimals(s.median);
+    Row(figure, Num(s.median, nDecimals) + " µs", Iqr(s, " µs", nDecimals), s.n, pszTarget,
+        pszVerdict);
+}
+
+inline void Note(const char* pszFormat, ...) {
+    va_list args;
+    va_start(args, pszFormat);
+    std::vfprintf(stderr, pszFormat, args);
+    va_end(args);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+// Gives this process, and every process it starts, a simulated EC of its
+// own, so that nothing else on the desktop moves its registers.
+inline void UseOwnSimulatedEc(const char* pszTag) {
+    char szName[64];
+    std::snprintf(szName, sizeof(szName), "Local\\VorlaneBench%s-%lu", pszTag,
+                  static_cast<unsigned long>(::GetCurrentProcessId()));
+    ::SetEnvironmentVariableA("WRRDIO_SIM_NAME", szName);
+    ::SetEnvironmentVariableA("WRRDIO_TRACE", nullptr);
+}
+
+}  // namespace bench

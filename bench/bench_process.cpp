@@ -1,0 +1,415 @@
+// Vorlane.exe running on its simulated EC beside the baseline dialog
+// (bench_idle.exe), both started at once from this folder: the CPU time of
+// each as a share of one core, and Vorlane's private bytes early and late in
+// the run. VORLANE_BENCH_SECONDS sets the run's length (default 60).
+//
+// Under Wine 8, GetProcessTimes of another process answers the caller's own
+// times, and PrivateUsage stays 0. So a process's CPU time is the sum of its
+// threads' GetThreadTimes, and its private bytes are its committed private
+// pages as VirtualQueryEx lists them; both are checked here against what
+// they stand in for. Where Linux's /proc is reachable (Wine's Z: drive), the
+// kernel's own count of the process's CPU time is shown beside.
+#include <windows.h>
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench/BenchCommon.h"
+
+namespace {
+
+const int kSteps = 12;          // samples over the run
+const int kStepsPerWindow = 2;  // CPU shares are taken over this many steps
+const char kVorlaneCaption[] = "Vorlane by Tobrin Quarvisk..";
+const char kBaselineCaption[] = "Vorlane benchmark baseline";
+const WORD kIdcExit = 1006;
+
+std::string ModuleDir() {
+    char szPath[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, szPath, MAX_PATH);
+    std::string s(szPath);
+    return s.substr(0, s.rfind('\\'));
+}
+
+ULONGLONG Ticks(const FILETIME& ft) {
+    return static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::string s;
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return s;
+    char buf[4096];
+    DWORD nRead = 0;
+    while (::ReadFile(h, buf, sizeof(buf), &nRead, nullptr) && nRead != 0) s.append(buf, nRead);
+    ::CloseHandle(h);
+    return s;
+}
+
+// The Linux process whose command line is exactly this Windows path, by
+// Wine's Z: drive; 0 when there is no /proc or no such process.
+unsigned long FindUnixPid(const std::string& winPath) {
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = ::FindFirstFileA("Z:\\proc\\*", &fd);
+    if (hFind == INVALID_HANDLE_VALUE) return 0;
+    unsigned long found = 0;
+    do {
+        char* pEnd = nullptr;
+        unsigned long pid = std::strtoul(fd.cFileName, &pEnd, 10);
+        if (pid == 0 || *pEnd != '\0') continue;
+        std::string cmd = ReadWholeFile(std::string("Z:\\proc\\") + fd.cFileName + "\\cmdline");
+        if (lstrcmpiA(cmd.c_str(), winPath.c_str()) == 0) found = pid;
+    } while (found == 0 && ::FindNextFileA(hFind, &fd));
+    ::FindClose(hFind);
+    return found;
+}
+
+// The kernel's count of CPU time of all the process's threads, in
+// nanoseconds (the first field of each thread's schedstat); -1 without it.
+double KernelCpuNs(unsigned long unixPid) {
+    if (unixPid == 0) return -1;
+    std::string dir = "Z:\\proc\\" + std::to_string(unixPid) + "\\task\\";
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = ::FindFirstFileA((dir + "*").c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE) return -1;
+    double total = 0;
+    bool bAny = false;
+    do {
+        if (fd.cFileName[0] == '.') continue;
+        std::string s = ReadWholeFile(dir + fd.cFileName + "\\schedstat");
+        if (s.empty()) continue;
+        total += std::strtod(s.c_str(), nullptr);
+        bAny = true;
+    } while (::FindNextFileA(hFind, &fd));
+    ::FindClose(hFind);
+    return bAny ? total : -1;
+}
+
+struct ThreadCpu {
+    ULONGLONG ticks = 0;  // 100 ns units, kernel plus user
+    int nThreads = 0;
+    int nRead = 0;
+};
+
+// The sum of the process's threads' kernel and user times.
+ThreadCpu ThreadCpuOf(DWORD pid) {
+    ThreadCpu cpu;
+    HANDLE hSnap = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (hSnap == INVALID_HANDLE_VALUE) return cpu;
+    THREADENTRY32 te = {};
+    te.dwSize = sizeof(te);
+    for (BOOL b = ::Thread32First(hSnap, &te); b; b = ::Thread32Next(hSnap, &te)) {
+        if (te.th32OwnerProcessID != pid) continue;
+        ++cpu.nThreads;
+        HANDLE hThread = ::OpenThread(THREAD_QUERY_INFORMATION, FALSE, te.th32ThreadID);
+        if (hThread == nullptr) continue;
+        FILETIME ftCreate, ftExit, ftKernel, ftUser;
+        if (::GetThreadTimes(hThread, &ftCreate, &ftExit, &ftKernel, &ftUser)) {
+            cpu.ticks += Ticks(ftKernel) + Ticks(ftUser);
+            ++cpu.nRead;
+        }
+        ::CloseHandle(hThread);
+    }
+    ::CloseHandle(hSnap);
+    return cpu;
+}
+
+ULONGLONG ProcessTimesOf(HANDLE hProcess) {
+    FILETIME ftCreate, ftExit, ftKernel, ftUser;
+    if (!::GetProcessTimes(hProcess, &ftCreate, &ftExit, &ftKernel, &ftUser)) return 0;
+    return Ticks(ftKernel) + Ticks(ftUser);
+}
+
+// Committed pages private to the process, as VirtualQueryEx lists them.
+SIZE_T CommittedPrivateBytes(HANDLE hProcess) {
+    SIZE_T total = 0;
+    MEMORY_BASIC_INFORMATION mbi;
+    const char* p = nullptr;
+    while (::VirtualQueryEx(hProcess, p, &mbi, sizeof(mbi)) == sizeof(mbi)) {
+        if (mbi.State == MEM_COMMIT && mbi.Type == MEM_PRIVATE) total += mbi.RegionSize;
+        const char* pNext = static_cast<const char*>(mbi.BaseAddress) + mbi.RegionSize;
+        if (pNext <= p) break;
+        p = pNext;
+    }
+    return total;
+}
+
+PROCESS_MEMORY_COUNTERS_EX MemoryCountersOf(HANDLE hProcess) {
+    PROCESS_MEMORY_COUNTERS_EX pmc = {};
+    pmc.cb = sizeof(pmc);
+    ::GetProcessMemoryInfo(hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof(pmc));
+    return pmc;
+}
+
+// Private bytes: PrivateUsage where the system fills it, else the committed
+// private pages.
+SIZE_T PrivateBytesOf(HANDLE hProcess, bool* pbFromCounters) {
+    PROCESS_MEMORY_COUNTERS_EX pmc = MemoryCountersOf(hProcess);
+    *pbFromCounters = pmc.PrivateUsage != 0;
+    return pmc.PrivateUsage != 0 ? pmc.PrivateUsage : CommittedPrivateBytes(hProcess);
+}
+
+struct FindCtx {
+    DWORD pid;
+    const char* pszCaption;
+    HWND hFound;
+};
+
+BOOL CALLBACK FindDialog(HWND hWnd, LPARAM lParam) {
+    FindCtx* pCtx = reinterpret_cast<FindCtx*>(lParam);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(hWnd, &pid);
+    char szCaption[64] = {}, szClass[16] = {};
+    ::GetWindowTextA(hWnd, szCaption, sizeof(szCaption));
+    ::GetClassNameA(hWnd, szClass, sizeof(szClass));
+    if (pid == pCtx->pid && lstrcmpA(szCaption, pCtx->pszCaption) == 0 &&
+        lstrcmpA(szClass, "#32770") == 0 && ::IsWindowVisible(hWnd)) {
+        pCtx->hFound = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+class Child {
+  public:
+    Child(const std::string& path, const char* pszCaption)
+        : m_path(path), m_pszCaption(pszCaption) {
+        STARTUPINFOA si = {};
+        si.cb = sizeof(si);
+        std::string cmd = "\"" + path + "\"";
+        std::string dir = path.substr(0, path.rfind('\\'));
+        if (!::CreateProcessA(path.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
+                              dir.c_str(), &si, &m_pi)) {
+            m_pi = {};
+        }
+    }
+    ~Child() {
+        if (m_pi.hProcess == nullptr) return;
+        if (::WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT) {
+            ::TerminateProcess(m_pi.hProcess, 1);
+            ::WaitForSingleObject(m_pi.hProcess, 10000);
+        }
+        ::CloseHandle(m_pi.hThread);
+        ::CloseHandle(m_pi.hProcess);
+    }
+
+    bool Started() const { return m_pi.hProcess != nullptr; }
+    bool Running() const {
+        return Started() && ::WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT;
+    }
+    HANDLE Handle() const { return m_pi.hProcess; }
+    DWORD Pid() const { return m_pi.dwProcessId; }
+    const std::string& Path() const { return m_path; }
+    HWND Window() const { return m_hWnd; }
+
+    HWND FindWindowNow() {
+        FindCtx ctx = {m_pi.dwProcessId, m_pszCaption, nullptr};
+        ::EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&ctx));
+        m_hWnd = ctx.hFound;
+        return m_hWnd;
+    }
+
+    // Asks the window to close as a user would, then waits for the process.
+    bool Close(WPARAM wCommand) {
+        if (m_hWnd != nullptr) ::PostMessageA(m_hWnd, WM_COMMAND, wCommand, 0);
+        return ::WaitForSingleObject(m_pi.hProcess, 10000) == WAIT_OBJECT_0;
+    }
+
+  private:
+    std::string m_path;
+    const char* m_pszCaption;
+    PROCESS_INFORMATION m_pi = {};
+    HWND m_hWnd = nullptr;
+};
+
+struct CpuSample {
+    double tUs;
+    ULONGLONG threadTicks;
+    double kernelNs;
+};
+
+// CPU share of one core, in percent, between two samples.
+double SharePct(const CpuSample& a, const CpuSample& b) {
+    return static_cast<double>(b.threadTicks - a.threadTicks) * 0.1 / (b.tUs - a.tUs) * 100.0;
+}
+
+double KernelSharePct(const CpuSample& a, const CpuSample& b) {
+    return (b.kernelNs - a.kernelNs) / 1000.0 / (b.tUs - a.tUs) * 100.0;
+}
+
+std::string KiB(SIZE_T bytes) {
+    return bench::Format("%lu KiB", static_cast<unsigned long>(bytes / 1024));
+}
+
+// The share of one core over the run's windows, and over the whole run.
+void CpuRow(const std::string& figure, const std::vector<CpuSample>& s, const char* pszTarget,
+            bool bVerdict) {
+    std::vector<double> windows;
+    for (size_t i = kStepsPerWindow; i < s.size(); i += kStepsPerWindow) {
+        windows.push_back(SharePct(s[i - kStepsPerWindow], s[i]));
+    }
+    bench::Stats st = bench::Summarize(windows);
+    double whole = SharePct(s.front(), s.back());
+    double windowSeconds = (s[kStepsPerWindow].tUs - s[0].tUs) / 1e6;
+    std::string spread = bench::MinMax(st, " %", 2) +
+                         bench::Format(" (%.0f-s windows)", windowSeconds) + "; whole run " +
+                         bench::Num(whole, 2) + " %";
+    bench::Row(figure, bench::Num(st.median, 2) + " %", spread, st.n, pszTarget,
+               bVerdict ? bench::Verdict(st.median <= 0.5 && whole <= 0.5) : "–");
+}
+
+}  // namespace
+
+int main() {
+    int nSeconds = 60;
+    if (const char* psz = std::getenv("VORLANE_BENCH_SECONDS")) nSeconds = std::atoi(psz);
+    if (nSeconds < 2 * kStepsPerWindow) nSeconds = 2 * kStepsPerWindow;
+    const double stepUs = nSeconds * 1e6 / kSteps;
+
+    // Private bytes must follow memory the process commits: check on our own.
+    {
+        bool bFromCounters = false;
+        SIZE_T before = PrivateBytesOf(::GetCurrentProcess(), &bFromCounters);
+        const SIZE_T kProbe = 16 << 20;
+        void* p = ::VirtualAlloc(nullptr, kProbe, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        SIZE_T after = PrivateBytesOf(::GetCurrentProcess(), &bFromCounters);
+        ::VirtualFree(p, 0, MEM_RELEASE);
+        bench::Note(
+            "bench_process: private bytes from %s; committing 16384 KiB here moved them by "
+            "%ld KiB",
+            bFromCounters ? "PrivateUsage" : "VirtualQueryEx (PrivateUsage is 0)",
+            static_cast<long>((static_cast<long long>(after) - before) / 1024));
+    }
+
+    bench::UseOwnSimulatedEc("Run");
+    std::string dir = ModuleDir();
+    Child vorlane(dir + "\\Vorlane.exe", kVorlaneCaption);
+    Child baseline(dir + "\\bench_idle.exe", kBaselineCaption);
+    if (!vorlane.Started() || !baseline.Started()) {
+        bench::Note("bench_process: could not start Vorlane.exe and bench_idle.exe from %s",
+                    dir.c_str());
+        return 1;
+    }
+    double tWait = bench::NowUs();
+    while (vorlane.FindWindowNow() == nullptr || baseline.FindWindowNow() == nullptr) {
+        if (bench::NowUs() - tWait > 30e6 || !vorlane.Running() || !baseline.Running()) {
+            bench::Note("bench_process: the windows did not appear");
+            return 1;
+        }
+        ::Sleep(20);
+    }
+
+    // Side by side on the desktop: a window under another paints less.
+    RECT rcV, rcB;
+    ::GetWindowRect(vorlane.Window(), &rcV);
+    ::GetWindowRect(baseline.Window(), &rcB);
+    int cxScreen = ::GetSystemMetrics(SM_CXSCREEN);
+    ::SetWindowPos(baseline.Window(), nullptr, cxScreen - (rcB.right - rcB.left), rcV.top, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::GetWindowRect(baseline.Window(), &rcB);
+    RECT rcOverlap;
+    if (::IntersectRect(&rcOverlap, &rcV, &rcB)) {
+        bench::Note("bench_process: the two windows overlap (desktop %d px wide)", cxScreen);
+    }
+
+    unsigned long unixV = FindUnixPid(vorlane.Path());
+    unsigned long unixB = FindUnixPid(baseline.Path());
+
+    std::vector<CpuSample> cpuV, cpuB;
+    std::vector<SIZE_T> memV;
+    bool bFromCounters = false;
+    double t0 = bench::NowUs();
+    ULONGLONG processTimes0 = ProcessTimesOf(vorlane.Handle());
+    ULONGLONG ownTimes0 = ProcessTimesOf(::GetCurrentProcess());
+    int nThreadsV = 0, nThreadsB = 0;
+    for (int nStep = 0; nStep <= kSteps; ++nStep) {
+        if (nStep > 0) {
+            HANDLE handles[] = {vorlane.Handle(), baseline.Handle()};
+            double tWake = t0 + nStep * stepUs;
+            double tLeft = tWake - bench::NowUs();
+            if (tLeft > 0 &&
+                ::WaitForMultipleObjects(2, handles, FALSE, static_cast<DWORD>(tLeft / 1000)) !=
+                    WAIT_TIMEOUT) {
+                bench::Note("bench_process: a process ended during the run");
+                return 1;
+            }
+        }
+        double tNow = bench::NowUs();
+        ThreadCpu v = ThreadCpuOf(vorlane.Pid());
+        ThreadCpu b = ThreadCpuOf(baseline.Pid());
+        cpuV.push_back({tNow, v.ticks, KernelCpuNs(unixV)});
+        cpuB.push_back({tNow, b.ticks, KernelCpuNs(unixB)});
+        if (nStep > 0) memV.push_back(PrivateBytesOf(vorlane.Handle(), &bFromCounters));
+        if (v.nRead != v.nThreads || b.nRead != b.nThreads) {
+            bench::Note(
+                "bench_process: read %d of %d threads of Vorlane.exe, %d of %d of the "
+                "baseline",
+                v.nRead, v.nThreads, b.nRead, b.nThreads);
+        }
+        if ((nThreadsV != 0 && v.nThreads != nThreadsV) ||
+            (nThreadsB != 0 && b.nThreads != nThreadsB)) {
+            bench::Note("bench_process: thread count changed during the run");
+        }
+        nThreadsV = v.nThreads;
+        nThreadsB = b.nThreads;
+    }
+    ULONGLONG processTimes1 = ProcessTimesOf(vorlane.Handle());
+    ULONGLONG ownTimes1 = ProcessTimesOf(::GetCurrentProcess());
+    PROCESS_MEMORY_COUNTERS_EX pmc = MemoryCountersOf(vorlane.Handle());
+
+    bool bClosedV = vorlane.Close(MAKEWPARAM(kIdcExit, BN_CLICKED));
+    bool bClosedB = baseline.Close(MAKEWPARAM(IDCANCEL, BN_CLICKED));
+
+    CpuRow(bench::Format("Vorlane.exe CPU, %% of one core, %d s on the simulated EC (sum of its "
+                         "threads' GetThreadTimes)",
+                         nSeconds),
+           cpuV, "≤ 0.5 %", true);
+    CpuRow(bench::Format("Baseline: our empty dialog with the same 250 ms + 50 ms timers, CPU, "
+                         "%% of one core, same %d s",
+                         nSeconds),
+           cpuB, "–", false);
+    if (cpuV.front().kernelNs >= 0 && cpuB.front().kernelNs >= 0) {
+        bench::Row(
+            "Cross-check, Linux kernel's count (/proc schedstat, all threads), whole run: "
+            "Vorlane.exe / baseline",
+            bench::Num(KernelSharePct(cpuV.front(), cpuV.back()), 2) + " % / " +
+                bench::Num(KernelSharePct(cpuB.front(), cpuB.back()), 2) + " %",
+            "–", 1);
+    }
+    SIZE_T first = memV.front(), last = memV.back(), lo = first, hi = first;
+    for (SIZE_T m : memV) {
+        if (m < lo) lo = m;
+        if (m > hi) hi = m;
+    }
+    const char* pszSource = bFromCounters ? "PrivateUsage" : "VirtualQueryEx: committed private";
+    double firstSeconds = stepUs / 1e6;
+    bench::Row(bench::Format("Vorlane.exe private bytes at %.0f s (%s)", firstSeconds, pszSource),
+               KiB(first), "–", 1);
+    long long growth = static_cast<long long>(last) - static_cast<long long>(first);
+    bench::Row(bench::Format("Vorlane.exe private bytes at %d s", nSeconds), KiB(last),
+               "min–max " + KiB(lo) + "–" + KiB(hi) +
+                   bench::Format(" (every %.0f s); growth since %.0f s: %+lld KiB", firstSeconds,
+                                 firstSeconds, growth / 1024),
+               memV.size(), bench::Format("no growth after %.0f s", firstSeconds).c_str(),
+               bench::Verdict(growth <= 0));
+
+    bench::Note("bench_process: Vorlane.exe %d threads, baseline %d; Linux pids %lu and %lu",
+                nThreadsV, nThreadsB, unixV, unixB);
+    bench::Note(
+        "bench_process: over the run GetProcessTimes gave %.2f s for Vorlane.exe and %.2f s "
+        "for this process; the sum of Vorlane.exe's thread times was %.2f s",
+        (processTimes1 - processTimes0) / 1e7, (ownTimes1 - ownTimes0) / 1e7,
+        (cpuV.back().threadTicks - cpuV.front().threadTicks) / 1e7);
+    bench::Note(
+        "bench_process: Vorlane.exe at the end: PrivateUsage %lu KiB, PagefileUsage %lu KiB, "
+        "working set %lu KiB",
+        static_cast<unsigned long>(pmc.PrivateUsage / 1024),
+        static_cast<unsigned long>(pmc.PagefileUsage / 1024),
+        static_cast<unsigned long>(pmc.WorkingSetSize / 1024));
+    if (!bClosedV || !bClosedB) bench::Note("bench_process: a process had to be ended");
+    return 0;
+}
