@@ -1,0 +1,60 @@
+#!/bin/bash
+# Builds, then runs every benchmark headless under Wine and prints one
+# markdown table: the chart's frame against one block copy, its parts, the
+# sampling tick, one EC call, and Vorlane.exe's CPU time and private bytes
+# over a run beside an empty-dialog baseline. Not part of the test suite.
+#   VORLANE_BUILD          build folder (default build-bench)
+#   VORLANE_BENCH_SECONDS  length of the program's run (default 60)
+# How each figure was obtained goes to stderr, below the table.
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+BUILD="${VORLANE_BUILD:-$ROOT/build-bench}"
+export VORLANE_BENCH_SECONDS="${VORLANE_BENCH_SECONDS:-60}"
+
+mkdir -p "$BUILD"
+VORLANE_BUILD="$BUILD" bash "$ROOT/tools/build.sh" >"$BUILD/bench-build.log" 2>&1 || {
+    cat "$BUILD/bench-build.log" >&2
+    exit 1
+}
+
+source "$ROOT/tools/wineenv.sh"
+# Detached from this script's input: a background server holding it open
+# would keep a calling pipe waiting.
+vorlane_start_xvfb </dev/null
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    vorlane_stop_xvfb
+}
+trap cleanup EXIT
+vorlane_make_prefix "$BUILD/wine-bench" vdesk </dev/null
+# Room for the program and the baseline side by side: a window covered by
+# another paints less.
+if [ ! -f "$WINEPREFIX/.vorlane-bench-desktop" ]; then
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
+        >/dev/null 2>&1 </dev/null
+    wineserver -w
+    touch "$WINEPREFIX/.vorlane-bench-desktop"
+fi
+wineserver -p >/dev/null 2>&1 </dev/null
+
+OUT="$BUILD/bench-out"
+rm -rf "$OUT"
+mkdir -p "$OUT"
+cd "$BUILD"
+for bench in bench_chart bench_tick bench_wrrdio bench_process; do
+    # Files, not pipes: Wine's helper processes inherit the output handles.
+    if ! wine "$bench.exe" >"$OUT/$bench.rows" 2>"$OUT/$bench.notes" </dev/null; then
+        echo "$bench failed:" >&2
+        cat "$OUT/$bench.rows" "$OUT/$bench.notes" >&2
+        exit 1
+    fi
+done
+
+echo "| Figure | Median | Spread | Repetitions | Target | Verdict |"
+echo "|---|---|---|---|---|---|"
+for bench in bench_chart bench_tick bench_wrrdio bench_process; do
+    tr -d '\r' <"$OUT/$bench.rows" | grep '^|'
+done
+for bench in bench_chart bench_tick bench_wrrdio bench_process; do
+    tr -d '\r' <"$OUT/$bench.notes" | grep -v '^$' >&2 || true
+done
