@@ -28,6 +28,12 @@ class ManualTest : public ::testing::Test {
         return writes;
     }
     static BYTE Value(const WRSIM_CALL& c) { return c.args[4]; }
+    // The fan handed back to the EC, and nothing else written.
+    static void ExpectOnlyHandBack(const std::vector<WRSIM_CALL>& writes) {
+        ASSERT_EQ(writes.size(), 1u);
+        EXPECT_EQ(Reg(writes[0]), kManualMode);
+        EXPECT_EQ(Value(writes[0]), 0);
+    }
     size_t CallCount() { return CallsOf(app->Pid()).size(); }
     int SliderPos() { return static_cast<int>(::SendMessageA(app->Item(1042), TBM_GETPOS, 0, 0)); }
 
@@ -113,10 +119,7 @@ TEST_F(ManualTest, DraggingWritesEveryPositionToTheSelectedChannel) {
 TEST_F(ManualTest, StopHandsBackInEveryState) {
     app->MoveSlider(30);
     app->Click(1000);
-    std::vector<WRSIM_CALL> w = Writes();
-    ASSERT_EQ(w.size(), 1u);
-    EXPECT_EQ(Reg(w[0]), kManualMode);
-    EXPECT_EQ(Value(w[0]), 0);
+    ExpectOnlyHandBack(Writes());
     EXPECT_EQ(SliderPos(), 0);
 
     app->Click(1041);
@@ -144,10 +147,7 @@ TEST_F(ManualTest, ExitInManualModeHandsBackAndEnds) {
     ::PostMessageA(app->MainWindow(), WM_COMMAND, MAKEWPARAM(1006, BN_CLICKED),
                    reinterpret_cast<LPARAM>(app->Item(1006)));
     ASSERT_TRUE(app->WaitForExit());
-    std::vector<WRSIM_CALL> w = Writes(from);
-    ASSERT_EQ(w.size(), 1u);
-    EXPECT_EQ(Reg(w[0]), kManualMode);
-    EXPECT_EQ(Value(w[0]), 0);
+    ExpectOnlyHandBack(Writes(from));
     EXPECT_EQ(WrSimPeek(kManualMode), 0);
 }
 
@@ -177,10 +177,7 @@ TEST_F(ManualTest, EveryClosingPathInManualModeHandsTheFanBack) {
         size_t from = CallCount();
         CloseLikeAUser(app->MainWindow(), how);
         ASSERT_TRUE(app->WaitForExit());
-        std::vector<WRSIM_CALL> w = Writes(from);
-        ASSERT_EQ(w.size(), 1u);
-        EXPECT_EQ(Reg(w[0]), kManualMode);
-        EXPECT_EQ(Value(w[0]), 0);
+        ExpectOnlyHandBack(Writes(from));
         EXPECT_EQ(WrSimPeek(kManualMode), 0);
     }
 }
