@@ -241,8 +241,26 @@ double KernelSharePct(const CpuSample& a, const CpuSample& b) {
     return (b.kernelNs - a.kernelNs) / 1000.0 / (b.tUs - a.tUs) * 100.0;
 }
 
+long KiBDelta(SIZE_T before, SIZE_T after) {
+    return static_cast<long>((static_cast<long long>(after) - static_cast<long long>(before)) /
+                             1024);
+}
+
 std::string KiB(SIZE_T bytes) {
     return bench::Format("%lu KiB", static_cast<unsigned long>(bytes / 1024));
+}
+
+// The range of a memory figure over the run, and its change since the first
+// sample.
+std::string MemorySpread(const std::vector<SIZE_T>& samples, double stepSeconds) {
+    SIZE_T lo = samples.front(), hi = samples.front();
+    for (SIZE_T m : samples) {
+        if (m < lo) lo = m;
+        if (m > hi) hi = m;
+    }
+    return "min–max " + KiB(lo) + "–" + KiB(hi) +
+           bench::Format(" (every %.0f s); growth since %.0f s: %+ld KiB", stepSeconds, stepSeconds,
+                         KiBDelta(samples.front(), samples.back()));
 }
 
 // The share of one core over the run's windows, and over the whole run.
@@ -270,19 +288,28 @@ int main() {
     if (nSeconds < 2 * kStepsPerWindow) nSeconds = 2 * kStepsPerWindow;
     const double stepUs = nSeconds * 1e6 / kSteps;
 
-    // Private bytes must follow memory the process commits: check on our own.
+    // Private bytes must follow memory the process commits, and the page-file
+    // count is watched for what it follows: check both on our own memory.
     {
         bool bFromCounters = false;
-        SIZE_T before = PrivateBytesOf(::GetCurrentProcess(), &bFromCounters);
+        HANDLE hSelf = ::GetCurrentProcess();
+        SIZE_T privateBefore = PrivateBytesOf(hSelf, &bFromCounters);
+        SIZE_T pagefileBefore = MemoryCountersOf(hSelf).PagefileUsage;
         const SIZE_T kProbe = 16 << 20;
-        void* p = ::VirtualAlloc(nullptr, kProbe, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-        SIZE_T after = PrivateBytesOf(::GetCurrentProcess(), &bFromCounters);
+        char* p = static_cast<char*>(
+            ::VirtualAlloc(nullptr, kProbe, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        SIZE_T privateCommitted = PrivateBytesOf(hSelf, &bFromCounters);
+        SIZE_T pagefileCommitted = MemoryCountersOf(hSelf).PagefileUsage;
+        for (SIZE_T i = 0; p != nullptr && i < kProbe; i += 4096) p[i] = 1;
+        SIZE_T pagefileTouched = MemoryCountersOf(hSelf).PagefileUsage;
         ::VirtualFree(p, 0, MEM_RELEASE);
         bench::Note(
             "bench_process: private bytes from %s; committing 16384 KiB here moved them by "
-            "%ld KiB",
+            "%ld KiB; PagefileUsage moved by %ld KiB on commit and %ld KiB more once "
+            "every page was touched",
             bFromCounters ? "PrivateUsage" : "VirtualQueryEx (PrivateUsage is 0)",
-            static_cast<long>((static_cast<long long>(after) - before) / 1024));
+            KiBDelta(privateBefore, privateCommitted), KiBDelta(pagefileBefore, pagefileCommitted),
+            KiBDelta(pagefileCommitted, pagefileTouched));
     }
 
     bench::UseOwnSimulatedEc("Run");
@@ -320,7 +347,7 @@ int main() {
     unsigned long unixB = FindUnixPid(baseline.Path());
 
     std::vector<CpuSample> cpuV, cpuB;
-    std::vector<SIZE_T> memV;
+    std::vector<SIZE_T> memV, pagefileV;
     bool bFromCounters = false;
     double t0 = bench::NowUs();
     ULONGLONG processTimes0 = ProcessTimesOf(vorlane.Handle());
@@ -343,7 +370,10 @@ int main() {
         ThreadCpu b = ThreadCpuOf(baseline.Pid());
         cpuV.push_back({tNow, v.ticks, KernelCpuNs(unixV)});
         cpuB.push_back({tNow, b.ticks, KernelCpuNs(unixB)});
-        if (nStep > 0) memV.push_back(PrivateBytesOf(vorlane.Handle(), &bFromCounters));
+        if (nStep > 0) {
+            memV.push_back(PrivateBytesOf(vorlane.Handle(), &bFromCounters));
+            pagefileV.push_back(MemoryCountersOf(vorlane.Handle()).PagefileUsage);
+        }
         if (v.nRead != v.nThreads || b.nRead != b.nThreads) {
             bench::Note(
                 "bench_process: read %d of %d threads of Vorlane.exe, %d of %d of the "
@@ -380,22 +410,19 @@ int main() {
                 bench::Num(KernelSharePct(cpuB.front(), cpuB.back()), 2) + " %",
             "–", 1);
     }
-    SIZE_T first = memV.front(), last = memV.back(), lo = first, hi = first;
-    for (SIZE_T m : memV) {
-        if (m < lo) lo = m;
-        if (m > hi) hi = m;
-    }
     const char* pszSource = bFromCounters ? "PrivateUsage" : "VirtualQueryEx: committed private";
     double firstSeconds = stepUs / 1e6;
     bench::Row(bench::Format("Vorlane.exe private bytes at %.0f s (%s)", firstSeconds, pszSource),
-               KiB(first), "–", 1);
-    long long growth = static_cast<long long>(last) - static_cast<long long>(first);
-    bench::Row(bench::Format("Vorlane.exe private bytes at %d s", nSeconds), KiB(last),
-               "min–max " + KiB(lo) + "–" + KiB(hi) +
-                   bench::Format(" (every %.0f s); growth since %.0f s: %+lld KiB", firstSeconds,
-                                 firstSeconds, growth / 1024),
-               memV.size(), bench::Format("no growth after %.0f s", firstSeconds).c_str(),
+               KiB(memV.front()), "–", 1);
+    long growth = KiBDelta(memV.front(), memV.back());
+    bench::Row(bench::Format("Vorlane.exe private bytes at %d s", nSeconds), KiB(memV.back()),
+               MemorySpread(memV, firstSeconds), memV.size(),
+               bench::Format("no growth after %.0f s", firstSeconds).c_str(),
                bench::Verdict(growth <= 0));
+    bench::Row(bench::Format("Vorlane.exe PagefileUsage at %d s (under Wine: resident anonymous "
+                             "pages)",
+                             nSeconds),
+               KiB(pagefileV.back()), MemorySpread(pagefileV, firstSeconds), pagefileV.size());
 
     bench::Note("bench_process: Vorlane.exe %d threads, baseline %d; Linux pids %lu and %lu",
                 nThreadsV, nThreadsB, unixV, unixB);
