@@ -26,8 +26,8 @@ class BenchPlot : public CMultiColorPlotCtrl {
     using CMultiColorPlotCtrl::m_nPointCount;
 };
 
-// Fan speeds as the tachometer reports them: a slow swing of +-600 rpm
-// around 3000 rpm with a little jitter, so the curve is never a flat line.
+// Fan speeds shaped like the tachometer's: a slow swing of +-600 rpm around
+// 3000 rpm with a little jitter, so that the curve is never a flat line.
 float FanSample(int i) {
     double swing = 600.0 * std::sin(i / 9.0);
     double jitter = static_cast<double>((i * 7919) % 61) - 30.0;
