@@ -1,13 +1,51 @@
 #include "framework/Wnd.h"
 
 #include <map>
+#include <unordered_map>
 
 #include "framework/App.h"
 
 namespace {
 
-// The window property that ties a window to its bound CWnd.
-const char kWndProp[] = "VorlaneFwWnd";
+// Windows bound to CWnd objects. A table of our own rather than a window
+// property: the lookup runs for every message, and under Wine each property or
+// window-owner query is a round trip to the server. The lock lets a test drive
+// the dialog from another thread.
+class CPermanentWndMap {
+  public:
+    static CWnd* Find(HWND hWnd) {
+        Lock lock;
+        auto it = Map().find(hWnd);
+        return it != Map().end() ? it->second : nullptr;
+    }
+    static bool Add(HWND hWnd, CWnd* pWnd) {
+        Lock lock;
+        return Map().emplace(hWnd, pWnd).second;
+    }
+    static void Remove(HWND hWnd) {
+        Lock lock;
+        Map().erase(hWnd);
+    }
+
+  private:
+    struct Lock {
+        Lock() { ::EnterCriticalSection(Section()); }
+        ~Lock() { ::LeaveCriticalSection(Section()); }
+    };
+    // Never destroyed: windows may still be unbound while statics go away.
+    static CRITICAL_SECTION* Section() {
+        static CRITICAL_SECTION* cs = [] {
+            CRITICAL_SECTION* p = new CRITICAL_SECTION;
+            ::InitializeCriticalSection(p);
+            return p;
+        }();
+        return cs;
+    }
+    static std::unordered_map<HWND, CWnd*>& Map() {
+        static std::unordered_map<HWND, CWnd*>* map = new std::unordered_map<HWND, CWnd*>;
+        return *map;
+    }
+};
 
 }  // namespace
 
@@ -83,10 +121,7 @@ CWnd::~CWnd() {
 
 CWnd* CWnd::FromHandlePermanent(HWND hWnd) {
     if (hWnd == nullptr) return nullptr;
-    DWORD pid = 0;
-    ::GetWindowThreadProcessId(hWnd, &pid);
-    if (pid != ::GetCurrentProcessId()) return nullptr;
-    return static_cast<CWnd*>(::GetPropA(hWnd, kWndProp));
+    return CPermanentWndMap::Find(hWnd);
 }
 
 CWnd* CWnd::FromHandle(HWND hWnd) {
@@ -96,15 +131,15 @@ CWnd* CWnd::FromHandle(HWND hWnd) {
 }
 
 BOOL CWnd::Attach(HWND hWnd) {
-    if (hWnd == nullptr || m_hWnd != nullptr || FromHandlePermanent(hWnd) != nullptr) return FALSE;
-    if (!::SetPropA(hWnd, kWndProp, this)) return FALSE;
+    if (hWnd == nullptr || m_hWnd != nullptr || !::IsWindow(hWnd)) return FALSE;
+    if (!CPermanentWndMap::Add(hWnd, this)) return FALSE;
     m_hWnd = hWnd;
     return TRUE;
 }
 
 HWND CWnd::Detach() {
     HWND hWnd = m_hWnd;
-    if (hWnd != nullptr) ::RemovePropA(hWnd, kWndProp);
+    if (hWnd != nullptr) CPermanentWndMap::Remove(hWnd);
     m_hWnd = nullptr;
     return hWnd;
 }
