@@ -87,8 +87,26 @@ VorlaneProcess::VorlaneProcess(const InstallDir& dir) {
     std::string cmd = "\"" + dir.ExePath() + "\"";
     if (!::CreateProcessA(dir.ExePath().c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
                           dir.Path().c_str(), &si, &m_pi)) {
+        m_startError = ::GetLastError();
         m_pi = {};
     }
+}
+
+VorlaneProcess::VorlaneProcess(const std::wstring& exePath, const wchar_t* currentDir) {
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    std::wstring cmd = L"\"" + exePath + L"\"";
+    if (!::CreateProcessW(exePath.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, currentDir,
+                          &si, &m_pi)) {
+        m_startError = ::GetLastError();
+        m_pi = {};
+    }
+}
+
+DWORD VorlaneProcess::ExitCode() const {
+    DWORD code = STILL_ACTIVE;
+    if (Started()) ::GetExitCodeProcess(m_pi.hProcess, &code);
+    return code;
 }
 
 VorlaneProcess::~VorlaneProcess() {
@@ -176,4 +194,24 @@ std::vector<WRSIM_CALL> CallsOf(DWORD pid) {
 
 bool WaitForCalls(DWORD pid, size_t count, DWORD timeoutMs) {
     return WaitFor([&] { return CallsOf(pid).size() >= count; }, timeoutMs);
+}
+
+std::string TestBinaryDir() {
+    return ModuleDir();
+}
+
+namespace {
+BOOL CALLBACK CollectWindowsOf(HWND hWnd, LPARAM lParam) {
+    auto* found = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(lParam);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(hWnd, &pid);
+    if (pid == found->first) found->second.push_back(hWnd);
+    return TRUE;
+}
+}  // namespace
+
+std::vector<HWND> TopLevelWindowsOf(DWORD pid) {
+    std::pair<DWORD, std::vector<HWND>> found(pid, {});
+    ::EnumWindows(CollectWindowsOf, reinterpret_cast<LPARAM>(&found));
+    return found.second;
 }

@@ -19,6 +19,12 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
 // Gives this test process (and every program it starts) an EC of its own.
 void UseOwnSimulatedEc();
 
+// The folder of the running test executable (beside Vorlane.exe and WrRdIO.dll).
+std::string TestBinaryDir();
+
+// Top-level windows that belong to `pid`, visible or not.
+std::vector<HWND> TopLevelWindowsOf(DWORD pid);
+
 // A folder holding Vorlane.exe and WrRdIO.dll, removed when destroyed.
 class InstallDir {
   public:
@@ -36,7 +42,17 @@ class InstallDir {
 class VorlaneProcess {
   public:
     explicit VorlaneProcess(const InstallDir& dir);
+    // Starts the program at any path, including \\?\ paths; StartError() tells
+    // why it could not be started.
+    explicit VorlaneProcess(const std::wstring& exePath, const wchar_t* currentDir = nullptr);
     ~VorlaneProcess();
+
+    DWORD StartError() const { return m_startError; }
+    bool Running() const {
+        return Started() && ::WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT;
+    }
+    // The exit code once the process has ended, STILL_ACTIVE before.
+    DWORD ExitCode() const;
 
     bool Started() const { return m_pi.hProcess != nullptr; }
     DWORD Pid() const { return m_pi.dwProcessId; }
@@ -55,6 +71,7 @@ class VorlaneProcess {
   private:
     PROCESS_INFORMATION m_pi = {};
     HWND m_hWnd = nullptr;
+    DWORD m_startError = 0;
 };
 
 // The library calls one process made since the log was last cleared.
