@@ -200,6 +200,10 @@ std::string TestBinaryDir() {
     return ModuleDir();
 }
 
+void RemoveFolderTree(const std::string& dir) {
+    RemoveTree(dir);
+}
+
 namespace {
 BOOL CALLBACK CollectWindowsOf(HWND hWnd, LPARAM lParam) {
     auto* found = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(lParam);

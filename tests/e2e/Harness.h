@@ -22,6 +22,9 @@ void UseOwnSimulatedEc();
 // The folder of the running test executable (beside Vorlane.exe and WrRdIO.dll).
 std::string TestBinaryDir();
 
+// Removes a folder with everything in it.
+void RemoveFolderTree(const std::string& dir);
+
 // Top-level windows that belong to `pid`, visible or not.
 std::vector<HWND> TopLevelWindowsOf(DWORD pid);
 
