@@ -1,0 +1,372 @@
+// Long run of the real program on its own simulated EC: the EC cycles through
+// faults, extreme tachometer counts and a slow phase while a user clicks Test,
+// Stop, the channel and the slider. At the end the window must still answer,
+// handles and private memory must not have grown, and Exit in manual mode must
+// hand the fan back. Prints a report; exit code 0 on success, 1 on failure.
+// Usage: soak_driver.exe [minutes]
+#include <windows.h>
+#include <psapi.h>
+#include <winternl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/Harness.h"
+
+namespace {
+
+const WORD kManualMode = 0x9130;
+const DWORD kPhaseMs = 6000;
+const DWORD kActionMs = 1500;
+const long kHandleTolerance = 5;
+const long long kPrivateToleranceBytes = 512 * 1024;
+
+// SystemExtendedHandleInformation: one entry per open handle of every process.
+const int kSystemExtendedHandleInformation = 64;
+struct HandleEntry {
+    PVOID object;
+    ULONG_PTR processId;
+    ULONG_PTR handle;
+    ACCESS_MASK access;
+    USHORT creatorBackTrace;
+    USHORT objectType;
+    ULONG attributes;
+    ULONG reserved;
+};
+struct HandleTable {
+    ULONG_PTR count;
+    ULONG_PTR reserved;
+    HandleEntry entries[1];
+};
+
+// GetProcessHandleCount where it works; Wine answers 0 for another process, but
+// lists every process's handles in the system handle table.
+long HandleCount(HANDLE hProcess, DWORD pid) {
+    DWORD count = 0;
+    if (::GetProcessHandleCount(hProcess, &count) && count != 0) return static_cast<long>(count);
+    static std::vector<char> buf(8u << 20);
+    ULONG needed = 0;
+    NTSTATUS status = ::NtQuerySystemInformation(
+        static_cast<SYSTEM_INFORMATION_CLASS>(kSystemExtendedHandleInformation), buf.data(),
+        static_cast<ULONG>(buf.size()), &needed);
+    if (status != 0) return -1;
+    const HandleTable* table = reinterpret_cast<const HandleTable*>(buf.data());
+    long n = 0;
+    for (ULONG_PTR i = 0; i < table->count; ++i) {
+        if (table->entries[i].processId == pid) ++n;
+    }
+    return n;
+}
+
+// Private bytes (commit charge). Wine leaves PrivateUsage at 0 for another
+// process but reports the same charge as PagefileUsage, as Windows also does.
+long long PrivateBytes(HANDLE hProcess) {
+    PROCESS_MEMORY_COUNTERS_EX pmc = {};
+    pmc.cb = sizeof(pmc);
+    if (!::GetProcessMemoryInfo(hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc),
+                                sizeof(pmc))) {
+        return -1;
+    }
+    return pmc.PrivateUsage != 0 ? static_cast<long long>(pmc.PrivateUsage)
+                                 : static_cast<long long>(pmc.PagefileUsage);
+}
+
+long GdiObjects(HANDLE hProcess) {
+    return static_cast<long>(::GetGuiResources(hProcess, GR_GDIOBJECTS));
+}
+
+// Proves a counter sees the program's own changes before it is trusted:
+// handles put into the program and taken out again, memory committed, touched
+// and released there.
+bool HandleCountWorks(HANDLE hProcess, DWORD pid) {
+    long before = HandleCount(hProcess, pid);
+    if (before <= 0) return false;
+    HANDLE placed[20];
+    for (HANDLE& h : placed) {
+        HANDLE hEvent = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        ::DuplicateHandle(::GetCurrentProcess(), hEvent, hProcess, &h, 0, FALSE,
+                          DUPLICATE_SAME_ACCESS);
+        ::CloseHandle(hEvent);
+    }
+    long with = HandleCount(hProcess, pid);
+    for (HANDLE h : placed) {
+        HANDLE mine = nullptr;
+        ::DuplicateHandle(hProcess, h, ::GetCurrentProcess(), &mine, 0, FALSE,
+                          DUPLICATE_CLOSE_SOURCE | DUPLICATE_SAME_ACCESS);
+        if (mine != nullptr) ::CloseHandle(mine);
+    }
+    long after = HandleCount(hProcess, pid);
+    return with - before >= 18 && with - after >= 18;
+}
+
+bool PrivateBytesWork(HANDLE hProcess) {
+    const SIZE_T kSize = 4u << 20;
+    long long before = PrivateBytes(hProcess);
+    if (before <= 0) return false;
+    char* p = static_cast<char*>(
+        ::VirtualAllocEx(hProcess, nullptr, kSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (p == nullptr) return false;
+    std::vector<char> ones(64 * 1024, 1);
+    for (SIZE_T at = 0; at < kSize; at += ones.size()) {
+        SIZE_T written = 0;
+        ::WriteProcessMemory(hProcess, p + at, ones.data(), ones.size(), &written);
+    }
+    long long with = PrivateBytes(hProcess);
+    ::VirtualFreeEx(hProcess, p, 0, MEM_RELEASE);
+    long long after = PrivateBytes(hProcess);
+    return with - before >= static_cast<long long>(kSize) * 3 / 4 &&
+           with - after >= static_cast<long long>(kSize) * 3 / 4;
+}
+
+class Soak {
+  public:
+    explicit Soak(VorlaneProcess& app) : m_app(app), m_rng(20240611u) {}
+
+    // Sends to a control of the program, giving up after 10 s: a program that
+    // hangs is a finding, not a reason for the driver to hang too.
+    bool Send(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+        DWORD_PTR result = 0;
+        if (::SendMessageTimeoutA(hWnd, msg, wParam, lParam, SMTO_NORMAL, 10000, &result)) {
+            return true;
+        }
+        Fail("the program did not answer a message within 10 s");
+        return false;
+    }
+
+    void UserAction() {
+        switch (Next() % 5) {
+            case 0:
+                Send(m_app.Item(1041), BM_CLICK, 0, 0);
+                ++m_tests;
+                break;
+            case 1: {
+                int pos = static_cast<int>(Next() % 128);
+                HWND hSlider = m_app.Item(1042);
+                if (Send(hSlider, TBM_SETPOS, TRUE, pos)) {
+                    Send(m_app.MainWindow(), WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, pos),
+                         reinterpret_cast<LPARAM>(hSlider));
+                }
+                ++m_slides;
+                break;
+            }
+            case 2:
+                Send(m_app.Item(1000), BM_CLICK, 0, 0);
+                ++m_stops;
+                break;
+            case 3:
+                Send(m_app.Item(Next() % 2 ? 1050 : 1051), BM_CLICK, 0, 0);
+                ++m_channels;
+                break;
+            default:
+                break;  // a pause
+        }
+    }
+
+    // Runs `ms` of one EC phase with user actions in between, and checks that
+    // the program went on calling the EC throughout.
+    void RunPhase(const char* name, DWORD ms) {
+        DWORD start = ::GetTickCount();
+        DWORD calls = WrSimLogCount();
+        DWORD nextAction = start;
+        while (::GetTickCount() - start < ms && m_failures.empty()) {
+            if (!m_app.Running()) {
+                Fail(std::string("the program ended during the ") + name + " phase");
+                return;
+            }
+            if (static_cast<LONG>(::GetTickCount() - nextAction) >= 0) {
+                UserAction();
+                ++m_actions;
+                nextAction = ::GetTickCount() + kActionMs / 2 + Next() % kActionMs;
+            }
+            ::Sleep(50);
+        }
+        DWORD made = WrSimLogCount() - calls;
+        if (made == 0) Fail(std::string("no EC call during the ") + name + " phase");
+        m_minPhaseCalls = std::min(m_minPhaseCalls, made);
+        ++m_phases;
+    }
+
+    void OneCycle() {
+        Normal();
+        RunPhase("normal", kPhaseMs);
+
+        WrSimSetFault(0x9118, 300);
+        WrSimSetFault(0x9115, 65535);
+        WrSimSetFault(0x1803, 1000);
+        WrSimSetFault(0x1805, 256);
+        WrSimSetFault(0x1821, 0x104);
+        WrSimSetFault(0x181F, 0x7FFFFF04);
+        RunPhase("above 255", kPhaseMs);
+        WrSimClearFaults();
+
+        WrSimSetFault(0xFFFFFFFF, -77);
+        RunPhase("negative", kPhaseMs);
+
+        WrSimSetFault(0xFFFFFFFF, WRSIM_FAILURE_VALUE);
+        RunPhase("failure value", kPhaseMs);
+        WrSimClearFaults();
+
+        WrSimFreeze(TRUE);
+        const WORD kCounts[] = {0x0000, 0xFFFF, 0x0001, 0x007F};
+        for (WORD count : kCounts) {
+            for (WORD high : {0x1821, 0x181F}) {
+                WrSimPoke(high, count >> 8);
+                WrSimPoke(high - 1, count & 0xFF);
+            }
+            RunPhase("tachometer extremes", kPhaseMs / 4);
+        }
+
+        WrSimFreeze(FALSE);
+        WrSimSetDelay(200);
+        RunPhase("slow EC", kPhaseMs);
+
+        Normal();
+        RunPhase("cleared", kPhaseMs);
+    }
+
+    static void Normal() {
+        WrSimClearFaults();
+        WrSimSetDelay(0);
+        WrSimFreeze(FALSE);
+    }
+
+    void Fail(const std::string& what) { m_failures.push_back(what); }
+    bool Failed() const { return !m_failures.empty(); }
+    const std::vector<std::string>& Failures() const { return m_failures; }
+
+    unsigned m_phases = 0, m_actions = 0, m_tests = 0, m_stops = 0, m_slides = 0, m_channels = 0;
+    DWORD m_minPhaseCalls = 0xFFFFFFFF;
+
+  private:
+    unsigned Next() {
+        m_rng = m_rng * 1103515245u + 12345u;
+        return m_rng >> 16;
+    }
+
+    VorlaneProcess& m_app;
+    unsigned m_rng;
+    std::vector<std::string> m_failures;
+};
+
+struct Sample {
+    long handles;
+    long long privateBytes;
+    long gdi;
+};
+
+Sample Measure(VorlaneProcess& app) {
+    return {HandleCount(app.Handle(), app.Pid()), PrivateBytes(app.Handle()),
+            GdiObjects(app.Handle())};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    double minutes = argc > 1 ? atof(argv[1]) : 10.0;
+    if (minutes <= 0) minutes = 10.0;
+    const DWORD totalMs = static_cast<DWORD>(minutes * 60000);
+
+    UseOwnSimulatedEc();
+    WrSimReset(7);
+    WrSimFreeze(FALSE);
+    WrSimLogClear();
+    InstallDir dir;
+    VorlaneProcess app(dir);
+    if (app.WaitForMainWindow() == nullptr) {
+        printf("FAIL: Vorlane.exe did not show its window\n");
+        return 1;
+    }
+    const DWORD started = ::GetTickCount();
+    const bool handlesVerified = HandleCountWorks(app.Handle(), app.Pid());
+    const bool memoryVerified = PrivateBytesWork(app.Handle());
+
+    Soak soak(app);
+    // The early sample follows one full cycle: every code path has run once.
+    soak.OneCycle();
+    Sample early = Measure(app);
+    Sample peak = early;
+    unsigned cycles = 1;
+    while (!soak.Failed() && ::GetTickCount() - started < totalMs) {
+        soak.OneCycle();
+        ++cycles;
+        Sample s = Measure(app);
+        peak.handles = std::max(peak.handles, s.handles);
+        peak.privateBytes = std::max(peak.privateBytes, s.privateBytes);
+        peak.gdi = std::max(peak.gdi, s.gdi);
+    }
+    Sample end = Measure(app);
+    const DWORD ranMs = ::GetTickCount() - started;
+
+    // The window answers within a second.
+    DWORD_PTR ignored = 0;
+    DWORD pingStart = ::GetTickCount();
+    bool answered = ::SendMessageTimeoutA(app.MainWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000,
+                                          &ignored) != 0;
+    DWORD pingMs = ::GetTickCount() - pingStart;
+    if (!answered) soak.Fail("the window did not answer WM_NULL within 1000 ms");
+
+    bool handlesOk = !handlesVerified || end.handles - early.handles <= kHandleTolerance;
+    if (!handlesOk) soak.Fail("handle count grew");
+    bool memoryOk =
+        !memoryVerified || end.privateBytes - early.privateBytes <= kPrivateToleranceBytes;
+    if (!memoryOk) soak.Fail("private bytes grew");
+    bool gdiMeasured = early.gdi > 0 && end.gdi > 0;
+    bool gdiOk = !gdiMeasured || end.gdi - early.gdi <= kHandleTolerance;
+    if (!gdiOk) soak.Fail("GDI objects grew");
+
+    // Exit in manual mode hands the fan back.
+    bool exitOk = false;
+    DWORD exitMs = 0;
+    int manualAfterTest = -1, manualAfterExit = -1;
+    if (app.Running()) {
+        soak.Send(app.Item(1041), BM_CLICK, 0, 0);
+        manualAfterTest = WrSimPeek(kManualMode);
+        DWORD exitStart = ::GetTickCount();
+        ::PostMessageA(app.Item(1006), BM_CLICK, 0, 0);
+        bool ended = app.WaitForExit(10000);
+        exitMs = ::GetTickCount() - exitStart;
+        manualAfterExit = WrSimPeek(kManualMode);
+        exitOk = ended && manualAfterTest == 1 && manualAfterExit == 0;
+    }
+    if (!exitOk) soak.Fail("Exit in manual mode did not end the program with 0x9130 at 0");
+
+    printf(
+        "Vorlane soak: %.1f min, %u cycles, %u phases, %u user actions "
+        "(Test %u, Stop %u, slider %u, channel %u), %lu EC calls\n",
+        ranMs / 60000.0, cycles, soak.m_phases, soak.m_actions, soak.m_tests, soak.m_stops,
+        soak.m_slides, soak.m_channels, static_cast<unsigned long>(WrSimLogCount()));
+    printf("  EC calls in the quietest phase: %lu\n",
+           static_cast<unsigned long>(soak.m_minPhaseCalls));
+    printf("  window answered WM_NULL: %s (%lu ms)\n", answered ? "yes" : "NO",
+           static_cast<unsigned long>(pingMs));
+    if (handlesVerified) {
+        printf("  handles: early %ld, end %ld, peak %ld (tolerance +%ld): %s\n", early.handles,
+               end.handles, peak.handles, kHandleTolerance, handlesOk ? "ok" : "GREW");
+    } else {
+        printf("  handles: SKIPPED, no counter here sees another process's handles\n");
+    }
+    if (memoryVerified) {
+        printf(
+            "  private bytes: early %lld, end %lld (%+lld), peak %lld (tolerance +%lld KiB): "
+            "%s\n",
+            early.privateBytes, end.privateBytes, end.privateBytes - early.privateBytes,
+            peak.privateBytes, kPrivateToleranceBytes / 1024, memoryOk ? "ok" : "GREW");
+    } else {
+        printf("  private bytes: SKIPPED, no counter here sees another process's memory\n");
+    }
+    if (gdiMeasured) {
+        printf("  GDI objects: early %ld, end %ld, peak %ld: %s\n", early.gdi, end.gdi, peak.gdi,
+               gdiOk ? "ok" : "GREW");
+    } else {
+        printf("  GDI objects: not measurable here (GetGuiResources answers 0)\n");
+    }
+    printf("  Exit in manual mode: 0x9130 %d after Test, %d after Exit, ended in %lu ms: %s\n",
+           manualAfterTest, manualAfterExit, static_cast<unsigned long>(exitMs),
+           exitOk ? "ok" : "FAILED");
+    for (const std::string& f : soak.Failures()) printf("  FAILURE: %s\n", f.c_str());
+    printf("RESULT: %s\n", soak.Failed() ? "FAIL" : "PASS");
+    return soak.Failed() ? 1 : 0;
+}
