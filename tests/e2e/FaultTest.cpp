@@ -10,6 +10,13 @@
 
 namespace {
 
+// Each fan channel: its radio button and its tachometer registers.
+struct Channel {
+    int radio;
+    WORD high, low;
+};
+const Channel kChannels[] = {{1050, 0x1821, 0x1820}, {1051, 0x181F, 0x181E}};
+
 const WORD kManualMode = 0x9130;
 
 class FaultTest : public ::testing::Test {
@@ -115,10 +122,6 @@ TEST_F(FaultTest, TachometerKeepsOnlyTheLowByteOfEachFaultyResult) {
         {0x7FFFFF40, 0x100, "0"},                         // 0x40, 0x00: count 16384
         {0x1000, -256, "0"},                              // 0x00, 0x00: count 0
     };
-    const struct {
-        int radio;
-        WORD high, low;
-    } kChannels[] = {{1050, 0x1821, 0x1820}, {1051, 0x181F, 0x181E}};
     for (const auto& ch : kChannels) {
         app->CheckRadio(ch.radio);
         for (const Case& c : kCases) {
@@ -142,10 +145,6 @@ TEST_F(FaultTest, TachometerRegisterExtremesOnBothChannels) {
     // Counts 0, 0xFFFF, 1 and 0x7F.
     const Pair kPairs[] = {
         {0x00, 0x00, "0"}, {0xFF, 0xFF, "0"}, {0x00, 0x01, "9999"}, {0x00, 0x7F, "9999"}};
-    const struct {
-        int radio;
-        WORD high, low;
-    } kChannels[] = {{1050, 0x1821, 0x1820}, {1051, 0x181F, 0x181E}};
     for (const auto& ch : kChannels) {
         app->CheckRadio(ch.radio);
         for (const Pair& p : kPairs) {
