@@ -18,15 +18,9 @@ bash "$ROOT/tools/setup.sh"
 VORLANE_BUILD="$BUILD" bash "$ROOT/tools/build.sh" --target soak_driver
 
 source "$ROOT/tools/wineenv.sh"
-vorlane_start_xvfb
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    vorlane_stop_xvfb
-}
-trap cleanup EXIT
+trap vorlane_stop_headless_wine EXIT
 # A prefix of its own: its desktop holds no other copy of the program.
-vorlane_make_prefix "$BUILD/wine-soak" vdesk
-wineserver -p
+vorlane_start_headless_wine "$BUILD/wine-soak"
 # The driver finishes its last cycle and the checks after the time is up; the
 # bound only catches a driver that hangs.
 timeout $((MINUTES * 60 + 300)) wine "$BUILD/soak_driver.exe" "$MINUTES"

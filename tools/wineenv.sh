@@ -50,3 +50,21 @@ vorlane_stop_xvfb() {
         VORLANE_XVFB_PID=
     fi
 }
+
+# Everything a headless run needs: a private Xvfb, the prefix with one named
+# virtual desktop, one persistent wineserver, and Wine's desktop and services
+# already running. Those would otherwise start from the first Wine process and
+# inherit its output, leaving a caller such as ctest waiting on the pipe.
+# Call vorlane_stop_headless_wine when done (e.g. from an EXIT trap).
+vorlane_start_headless_wine() {
+    vorlane_start_xvfb </dev/null
+    vorlane_make_prefix "$1" vdesk </dev/null
+    wineserver -p >/dev/null 2>&1 </dev/null
+    wine explorer /desktop=Default,800x600 >/dev/null 2>&1 </dev/null &
+    wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+}
+
+vorlane_stop_headless_wine() {
+    wineserver -k 2>/dev/null || true
+    vorlane_stop_xvfb
+}
