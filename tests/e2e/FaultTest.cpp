@@ -5,6 +5,8 @@
 
 #include <climits>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "tests/e2e/Harness.h"
 
@@ -54,6 +56,29 @@ class FaultTest : public ::testing::Test {
                 return false;
             },
             15000);
+    }
+
+    struct TachCase {
+        int high, low;
+        const char* shown;
+    };
+    // On each channel and for each case: `put` gives the tachometer registers
+    // the pair, and the fan field shows what the program made of it.
+    template <class Put>
+    void CheckTachCases(const std::vector<TachCase>& cases, Put put) {
+        for (const auto& ch : kChannels) {
+            app->CheckRadio(ch.radio);
+            for (const TachCase& c : cases) {
+                SCOPED_TRACE(std::to_string(ch.radio) + ": " + std::to_string(c.high) + ", " +
+                             std::to_string(c.low));
+                size_t from = CallCount();
+                put(ch.high, c.high);
+                put(ch.low, c.low);
+                ASSERT_TRUE(WaitForTachRead(ch.high, c.high, ch.low, c.low, from));
+                EXPECT_EQ(app->Text(1003), c.shown);
+            }
+            ASSERT_TRUE(Running());
+        }
     }
 
     InstallDir dir;
@@ -106,57 +131,28 @@ TEST_F(FaultTest, TemperatureAndDutyFieldsShowWholeResultsForEveryRegister) {
 
 TEST_F(FaultTest, TachometerKeepsOnlyTheLowByteOfEachFaultyResult) {
     Start();
-    struct Case {
-        int high, low;
-        const char* shown;
-    };
-    const Case kCases[] = {
-        {0x304, 0x136, "2000"},                           // 0x04, 0x36: count 1078
-        {WRSIM_FAILURE_VALUE, WRSIM_FAILURE_VALUE, "0"},  // 0xFF, 0xFF: beyond range
-        {0x100, 0x101, "9999"},                           // 0x00, 0x01: count 1
-        {0, WRSIM_FAILURE_VALUE, "8455"},                 // count 255
-        {-252, -202, "2000"},                             // 0x..04, 0x..36
-        {INT_MIN, 0x180, "16845"},                        // 0x00, 0x80: count 128
-        {0x100, 0x17F, "9999"},                           // count 127
-        {0x13F, INT_MAX, "131"},                          // 0x3F, 0xFF: count 16383
-        {0x7FFFFF40, 0x100, "0"},                         // 0x40, 0x00: count 16384
-        {0x1000, -256, "0"},                              // 0x00, 0x00: count 0
-    };
-    for (const auto& ch : kChannels) {
-        app->CheckRadio(ch.radio);
-        for (const Case& c : kCases) {
-            SCOPED_TRACE(std::to_string(ch.radio) + ": " + Decimal(c.high) + ", " + Decimal(c.low));
-            size_t from = CallCount();
-            WrSimSetFault(ch.high, c.high);
-            WrSimSetFault(ch.low, c.low);
-            ASSERT_TRUE(WaitForTachRead(ch.high, c.high, ch.low, c.low, from));
-            EXPECT_EQ(app->Text(1003), c.shown);
-        }
-        ASSERT_TRUE(Running());
-    }
+    CheckTachCases(
+        {
+            {0x304, 0x136, "2000"},                           // 0x04, 0x36: count 1078
+            {WRSIM_FAILURE_VALUE, WRSIM_FAILURE_VALUE, "0"},  // 0xFF, 0xFF: beyond range
+            {0x100, 0x101, "9999"},                           // 0x00, 0x01: count 1
+            {0, WRSIM_FAILURE_VALUE, "8455"},                 // count 255
+            {-252, -202, "2000"},                             // 0x..04, 0x..36
+            {INT_MIN, 0x180, "16845"},                        // 0x00, 0x80: count 128
+            {0x100, 0x17F, "9999"},                           // count 127
+            {0x13F, INT_MAX, "131"},                          // 0x3F, 0xFF: count 16383
+            {0x7FFFFF40, 0x100, "0"},                         // 0x40, 0x00: count 16384
+            {0x1000, -256, "0"},                              // 0x00, 0x00: count 0
+        },
+        WrSimSetFault);
 }
 
 TEST_F(FaultTest, TachometerRegisterExtremesOnBothChannels) {
     Start();
-    struct Pair {
-        BYTE high, low;
-        const char* shown;
-    };
-    // Counts 0, 0xFFFF, 1 and 0x7F.
-    const Pair kPairs[] = {
-        {0x00, 0x00, "0"}, {0xFF, 0xFF, "0"}, {0x00, 0x01, "9999"}, {0x00, 0x7F, "9999"}};
-    for (const auto& ch : kChannels) {
-        app->CheckRadio(ch.radio);
-        for (const Pair& p : kPairs) {
-            SCOPED_TRACE(std::to_string(ch.radio) + ": " + Decimal(p.high) + ", " + Decimal(p.low));
-            size_t from = CallCount();
-            WrSimPoke(ch.high, p.high);
-            WrSimPoke(ch.low, p.low);
-            ASSERT_TRUE(WaitForTachRead(ch.high, p.high, ch.low, p.low, from));
-            EXPECT_EQ(app->Text(1003), p.shown);
-        }
-    }
-    EXPECT_TRUE(Running());
+    // Counts 0, 0xFFFF, 1 and 0x7F, as the registers hold them.
+    CheckTachCases(
+        {{0x00, 0x00, "0"}, {0xFF, 0xFF, "0"}, {0x00, 0x01, "9999"}, {0x00, 0x7F, "9999"}},
+        [](WORD reg, int value) { WrSimPoke(reg, static_cast<unsigned>(value)); });
 }
 
 TEST_F(FaultTest, SlowEcKeepsSamplingAndExitInManualModeEndsWithinTwoSeconds) {
