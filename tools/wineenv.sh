@@ -22,6 +22,13 @@ vorlane_make_prefix() {
         fi
         touch "$prefix/.vorlane-ready"
     fi
+    # Wine draws the caption buttons with Marlett, but this Wine build does not
+    # look in its own font folder: without a copy in the prefix the buttons show
+    # the letters "0 1 r".
+    local marlett=/usr/share/wine/fonts/marlett.ttf fonts="$prefix/drive_c/windows/Fonts"
+    if [ -f "$marlett" ] && [ -d "$fonts" ] && [ ! -f "$fonts/marlett.ttf" ]; then
+        cp "$marlett" "$fonts/"
+    fi
 }
 
 vorlane_start_xvfb() {
