@@ -4,14 +4,19 @@
 
 void AfxDeleteTempWndMap();
 
+HWND CDataExchange::PrepareCtrl(int nIDC) {
+    if (CDialog* pDlg = dynamic_cast<CDialog*>(m_pDlgWnd)) return pDlg->FindControl(nIDC);
+    return ::GetDlgItem(m_pDlgWnd->m_hWnd, nIDC);
+}
+
 void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
     if (rControl.m_hWnd != nullptr) return;
-    HWND hCtrl = ::GetDlgItem(pDX->m_pDlgWnd->m_hWnd, nIDC);
+    HWND hCtrl = pDX->PrepareCtrl(nIDC);
     if (hCtrl != nullptr) rControl.SubclassWindow(hCtrl);
 }
 
 void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
-    HWND hCtrl = ::GetDlgItem(pDX->m_pDlgWnd->m_hWnd, nIDC);
+    HWND hCtrl = pDX->PrepareCtrl(nIDC);
     if (hCtrl == nullptr) return;
     if (pDX->m_bSaveAndValidate) {
         int nLen = ::GetWindowTextLengthA(hCtrl);
@@ -43,6 +48,23 @@ BOOL CDialog::UpdateData(BOOL bSaveAndValidate) {
     CDataExchange dx(this, bSaveAndValidate);
     DoDataExchange(&dx);
     return TRUE;
+}
+
+// Wine answers GetDlgItem through its server, about 50 us a call, and the
+// data exchange runs on every sampling tick. A remembered handle is only
+// checked, which stays within the process.
+HWND CDialog::FindControl(int nID) {
+    for (auto& control : m_controls) {
+        if (control.first != nID) continue;
+        HWND hCtrl = control.second;
+        if (!::IsWindow(hCtrl) || ::GetParent(hCtrl) != m_hWnd || ::GetDlgCtrlID(hCtrl) != nID) {
+            hCtrl = control.second = ::GetDlgItem(m_hWnd, nID);
+        }
+        return hCtrl;
+    }
+    HWND hCtrl = ::GetDlgItem(m_hWnd, nID);
+    if (hCtrl != nullptr) m_controls.emplace_back(nID, hCtrl);
+    return hCtrl;
 }
 
 BOOL CDialog::OnInitDialog() {
@@ -95,6 +117,7 @@ INT_PTR CDialog::DoModal() {
     }
 
     m_bModalEnded = false;
+    m_controls.clear();
     m_nModalResult = -1;
     HWND hDlg = ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_nIDTemplate),
                                      hOwner, &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));

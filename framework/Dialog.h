@@ -2,6 +2,9 @@
 // that PreTranslateMessage sees every message first.
 #pragma once
 
+#include <utility>
+#include <vector>
+
 #include "framework/String.h"
 #include "framework/Wnd.h"
 
@@ -9,6 +12,8 @@ class CDataExchange {
   public:
     CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate)
         : m_bSaveAndValidate(bSaveAndValidate), m_pDlgWnd(pDlgWnd) {}
+    // The dialog's control nIDC, or null.
+    HWND PrepareCtrl(int nIDC);
     BOOL m_bSaveAndValidate;
     CWnd* m_pDlgWnd;
 };
@@ -29,6 +34,8 @@ class CDialog : public CWnd {
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
     void EndDialog(int nResult);
     BOOL PreTranslateMessage(MSG* pMsg) override;
+    // The control nID, as GetDlgItem finds it, remembered between calls.
+    HWND FindControl(int nID);
 
     UINT m_nIDHelp;
 
@@ -46,4 +53,5 @@ class CDialog : public CWnd {
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     bool m_bModalEnded = false;
     int m_nModalResult = -1;
+    std::vector<std::pair<int, HWND>> m_controls;
 };

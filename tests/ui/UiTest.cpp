@@ -229,4 +229,59 @@ TEST_F(MainWindowTest, EnterAndEscapeNeverCloseTheMainWindow) {
     EXPECT_TRUE(::IsWindowVisible(dlg.Wnd()));
 }
 
+// The data exchange remembers control handles; a control that was destroyed
+// and made again under the same id must get the text, not the dead handle.
+class TextExchangeDlg : public CDialog {
+  public:
+    TextExchangeDlg() : CDialog(0) {}
+    CString m_strText;
+
+  protected:
+    void DoDataExchange(CDataExchange* pDX) override { DDX_Text(pDX, kFieldId, m_strText); }
+
+  public:
+    static const int kFieldId = 1001;
+};
+
+TEST(DataExchangeTest, TextReachesAControlMadeAgainUnderTheSameId) {
+    HWND hHost = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 200, 100, nullptr, nullptr,
+                                   nullptr, nullptr);
+    auto makeField = [&] {
+        return ::CreateWindowExA(0, "EDIT", "", WS_CHILD, 0, 0, 80, 20, hHost,
+                                 reinterpret_cast<HMENU>(TextExchangeDlg::kFieldId), nullptr,
+                                 nullptr);
+    };
+    TextExchangeDlg dlg;
+    ASSERT_TRUE(dlg.Attach(hHost));
+    HWND hFirst = makeField();
+    dlg.m_strText = "first";
+    dlg.UpdateData(FALSE);
+    char text[32] = "";
+    ::GetWindowTextA(hFirst, text, sizeof(text));
+    EXPECT_STREQ(text, "first");
+
+    ::DestroyWindow(hFirst);
+    HWND hSecond = makeField();
+    dlg.m_strText = "second";
+    dlg.UpdateData(FALSE);
+    ::GetWindowTextA(hSecond, text, sizeof(text));
+    EXPECT_STREQ(text, "second");
+
+    // A second field of another dialog under the same id is not this dialog's.
+    HWND hOtherHost = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 200, 100, nullptr, nullptr,
+                                        nullptr, nullptr);
+    ::SetParent(hSecond, hOtherHost);
+    HWND hThird = makeField();
+    dlg.m_strText = "third";
+    dlg.UpdateData(FALSE);
+    ::GetWindowTextA(hThird, text, sizeof(text));
+    EXPECT_STREQ(text, "third");
+    ::GetWindowTextA(hSecond, text, sizeof(text));
+    EXPECT_STREQ(text, "second");
+
+    dlg.Detach();
+    ::DestroyWindow(hOtherHost);
+    ::DestroyWindow(hHost);
+}
+
 }  // namespace
