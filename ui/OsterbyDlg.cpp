@@ -54,7 +54,30 @@ COsterbyDlg::COsterbyDlg(CWnd* pParent) : CDialog(IDD_MAIN_DIALOG, pParent) {
     m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
-COsterbyDlg::~COsterbyDlg() {}
+namespace {
+
+// The dialog whose fan a crash hands back, and the filter that was in place
+// before it (the C runtime's), which still runs afterwards.
+COsterbyDlg* g_pFanGuardDlg = nullptr;
+LPTOP_LEVEL_EXCEPTION_FILTER g_pfnPrevCrashFilter = nullptr;
+
+}  // namespace
+
+COsterbyDlg::~COsterbyDlg() {
+    if (g_pFanGuardDlg == this) {
+        g_pFanGuardDlg = nullptr;
+        ::SetUnhandledExceptionFilter(g_pfnPrevCrashFilter);
+    }
+}
+
+LONG WINAPI COsterbyDlg::HandFanBackOnCrash(EXCEPTION_POINTERS* pInfo) {
+    // Taken first: if the hand-back itself faults, the second pass skips it.
+    COsterbyDlg* pDlg = g_pFanGuardDlg;
+    g_pFanGuardDlg = nullptr;
+    if (pDlg != nullptr) pDlg->HandFanBack();
+    return g_pfnPrevCrashFilter != nullptr ? g_pfnPrevCrashFilter(pInfo)
+                                           : EXCEPTION_CONTINUE_SEARCH;
+}
 
 void COsterbyDlg::DoDataExchange(CDataExchange* pDX) {
     CDialog::DoDataExchange(pDX);
@@ -107,6 +130,10 @@ BOOL COsterbyDlg::OnInitDialog() {
     m_nFanSpeed = 0;
     m_nPwmDuty = 0;
     m_bManual = 0;
+    if (g_pFanGuardDlg == nullptr) {
+        g_pfnPrevCrashFilter = ::SetUnhandledExceptionFilter(&COsterbyDlg::HandFanBackOnCrash);
+        g_pFanGuardDlg = this;
+    }
 
     CSliderCtrl slider;
     if (slider.Attach(::GetDlgItem(m_hWnd, IDC_PWM_SLIDER))) {

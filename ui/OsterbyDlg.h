@@ -45,6 +45,9 @@ class COsterbyDlg : public CDialog {
     BOOL IsPwm0Selected();
     void SetSliderPos(int nPos);
     void HandFanBack();
+    // A crash in manual mode would leave the fan where the user last put it,
+    // with nothing left to hand it back: the top-level exception filter does.
+    static LONG WINAPI HandFanBackOnCrash(EXCEPTION_POINTERS* pInfo);
 
     CMultiColorPlotCtrl m_plot;
     CString m_strCpuTemp;

@@ -65,6 +65,11 @@ extern "C" void __stdcall WrSimClearFaults(void) {
     ZeroMemory(sim->faultOn, sizeof(sim->faultOn));
 }
 
+extern "C" void __stdcall WrSimCrashNextRead(void) {
+    CSimLock sim;
+    if (sim) sim->bCrashNextRead = TRUE;
+}
+
 extern "C" void __stdcall WrSimSetDelay(unsigned milliseconds) {
     CSimLock sim;
     if (sim) sim->dwDelayMs = milliseconds;

@@ -10,7 +10,7 @@
 namespace wrsim {
 
 const DWORD kSectionMagic = 0x43455356;  // "VSEC"
-const DWORD kLayoutVersion = 1;
+const DWORD kLayoutVersion = 2;
 const DWORD kRegisterCount = 0x10000;
 const DWORD kLogCapacity = 4096;
 const int kFanCount = 2;  // PWM0, PWM4
@@ -59,6 +59,7 @@ struct SIM_SHARED {
     DWORD dwDelayMs;
     BOOL bFaultAll;
     int nFaultAllValue;
+    BOOL bCrashNextRead;
     BYTE faultOn[kRegisterCount];
     int faultValue[kRegisterCount];
     DWORD dwLogCount;  // calls since the last clear; entry n sits in slot n % kLogCapacity

@@ -66,21 +66,29 @@ int CallEc(const BYTE* args, DWORD count) {
     if (delay) Sleep(delay);
 
     int result = WRSIM_FAILURE_VALUE;
-    CSimLock sim;
-    if (sim) {
-        if (args[0] == kCommandPort && args[1] == kDataPort) {
-            AdvanceToNow(*sim);
-            const WORD address = MAKEWORD(args[3], args[2]);
-            if (count == kWriteArgs) {
-                sim->regs[address] = args[4];
-                result = 0;
-            } else {
-                result = ReadRegister(*sim, address);
+    bool crash = false;
+    {
+        CSimLock sim;
+        if (sim) {
+            if (count == kReadArgs && sim->bCrashNextRead) {
+                sim->bCrashNextRead = FALSE;
+                crash = true;
+            } else if (args[0] == kCommandPort && args[1] == kDataPort) {
+                AdvanceToNow(*sim);
+                const WORD address = MAKEWORD(args[3], args[2]);
+                if (count == kWriteArgs) {
+                    sim->regs[address] = args[4];
+                    result = 0;
+                } else {
+                    result = ReadRegister(*sim, address);
+                }
             }
+            AppendToLog(*sim, args, count, result);
         }
-        AppendToLog(*sim, args, count, result);
     }
     AppendToTrace(args, count, result);
+    // Raised with the EC's lock released, as a crashing library would leave it.
+    if (crash) RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, NULL);
     return result;
 }
 

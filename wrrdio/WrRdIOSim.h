@@ -35,6 +35,10 @@ void __stdcall WrSimAdvance(unsigned milliseconds);
 void __stdcall WrSimSetFault(unsigned address, int value);
 void __stdcall WrSimClearFaults(void);
 
+// The next GetRegisterValue call, from whichever process, raises an access
+// violation in its caller (a library that crashes), once; later calls answer.
+void __stdcall WrSimCrashNextRead(void);
+
 // Every library call sleeps this long before it answers (a slow EC).
 void __stdcall WrSimSetDelay(unsigned milliseconds);
 

@@ -203,4 +203,31 @@ TEST_F(ManualTest, SessionEndInManualModeHandsTheFanBack) {
     EXPECT_EQ(WrSimPeek(kManualMode), 0);
 }
 
+// A library that crashes takes the program down; in manual mode the fan must
+// not stay where the user last put it.
+TEST_F(ManualTest, CrashHandsTheFanBackOnlyInManualMode) {
+    for (bool manual : {true, false}) {
+        SCOPED_TRACE(manual ? "manual" : "automatic");
+        if (!manual) {
+            app.reset(new VorlaneProcess(dir));
+            ASSERT_NE(app->WaitForMainWindow(), nullptr);
+        }
+        if (manual) {
+            app->Click(1041);
+            app->MoveSlider(10);
+            ASSERT_EQ(WrSimPeek(kManualMode), 1);
+        }
+        size_t from = CallCount();
+        WrSimCrashNextRead();
+        ASSERT_TRUE(app->WaitForExit());
+        EXPECT_EQ(app->ExitCode(), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+        if (manual) {
+            ExpectOnlyHandBack(Writes(from));
+            EXPECT_EQ(WrSimPeek(kManualMode), 0);
+        } else {
+            EXPECT_TRUE(Writes(from).empty());
+        }
+    }
+}
+
 }  // namespace
