@@ -3,21 +3,32 @@
 # markdown table: the chart's frame against one block copy, its parts, the
 # sampling tick, one EC call, and Vorlane.exe's CPU time and private bytes
 # over a run beside an empty-dialog baseline. Not part of the test suite.
-#   VORLANE_BUILD          build folder (default build-bench)
+# Usage: bash tools/bench.sh [win32|win64]  (default: what tools/run.sh runs)
+#   VORLANE_BUILD          build folder (default build-bench; the tree is
+#                          build-bench/win32 or build-bench/win64)
 #   VORLANE_BENCH_SECONDS  length of the program's run (default 60)
 # How each figure was obtained goes to stderr, below the table.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-BUILD="${VORLANE_BUILD:-$ROOT/build-bench}"
+source "$ROOT/tools/host.sh"
+ARCH="${1:-$(vorlane_default_arch)}"
+if ! [[ "$ARCH" =~ ^win(32|64)$ ]]; then
+    echo "usage: $0 [win32|win64]" >&2
+    exit 2
+fi
+export VORLANE_BUILD="${VORLANE_BUILD:-$ROOT/build-bench}"
+BUILD="$(vorlane_tree "$ARCH")"
 export VORLANE_BENCH_SECONDS="${VORLANE_BENCH_SECONDS:-60}"
 
 mkdir -p "$BUILD"
-VORLANE_BUILD="$BUILD" bash "$ROOT/tools/build.sh" >"$BUILD/bench-build.log" 2>&1 || {
+VORLANE_ARCHES="$ARCH" bash "$ROOT/tools/build.sh" >"$BUILD/bench-build.log" 2>&1 || {
     cat "$BUILD/bench-build.log" >&2
     exit 1
 }
 
 source "$ROOT/tools/wineenv.sh"
+vorlane_use_wine "$BUILD"
+echo "bench: $ARCH build ($BUILD) on $(uname -m), $(vorlane_host_runs_32bit && echo 'host runs 32-bit code' || echo 'host without 32-bit execution')" >&2
 # Detached from this script's input: a background server holding it open
 # would keep a calling pipe waiting.
 vorlane_start_xvfb </dev/null

@@ -1,18 +1,28 @@
 #!/bin/bash
-# Installs what is missing, builds, and starts Vorlane on the simulated EC.
-# With a display it opens there; without one it runs for about ten seconds on
-# a private virtual screen and leaves a screenshot, whose path it prints.
+# Installs what is missing, builds, and starts Vorlane on the simulated EC:
+# the 32-bit program where this host executes 32-bit code, otherwise the
+# 64-bit one, and says which. With a display it opens there; without one it
+# runs for about ten seconds on a private virtual screen and leaves a
+# screenshot, whose path it prints.
+#   VORLANE_ARCH  win32 or win64, instead of the host's choice
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-BUILD="${VORLANE_BUILD:-$ROOT/build}"
+source "$ROOT/tools/host.sh"
+ARCH="${VORLANE_ARCH:-$(vorlane_default_arch)}"
 
 bash "$ROOT/tools/setup.sh"
-VORLANE_BUILD="$BUILD" bash "$ROOT/tools/build.sh" --target Vorlane WrRdIO
+VORLANE_ARCHES="$ARCH" bash "$ROOT/tools/build.sh" --target Vorlane WrRdIO
 
 source "$ROOT/tools/wineenv.sh"
+TREE="$(vorlane_tree "$ARCH")"
+vorlane_use_wine "$TREE"
+case "$ARCH" in
+    win32) echo "run: the 32-bit Vorlane.exe ($TREE)" ;;
+    win64) echo "run: the 64-bit Vorlane.exe ($TREE)$(vorlane_host_runs_32bit || echo ', since this host cannot execute 32-bit x86 code')" ;;
+esac
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
-    vorlane_make_prefix "$BUILD/wine-run"
-    exec wine "$BUILD/Vorlane.exe"
+    vorlane_make_prefix "$TREE/wine-run"
+    exec wine "$TREE/Vorlane.exe"
 fi
 
 unset DISPLAY
@@ -22,9 +32,9 @@ cleanup() {
     vorlane_stop_xvfb
 }
 trap cleanup EXIT
-vorlane_make_prefix "$BUILD/wine-run"
-wine explorer /desktop=Vorlane,800x600 "$BUILD/Vorlane.exe" >/dev/null 2>&1 &
+vorlane_make_prefix "$TREE/wine-run"
+wine explorer /desktop=Vorlane,800x600 "$TREE/Vorlane.exe" >/dev/null 2>&1 &
 sleep "${VORLANE_RUN_SECONDS:-10}"
-SHOT="$BUILD/screenshot.png"
+SHOT="${VORLANE_BUILD:-$ROOT/build}/screenshot.png"
 import -window root "$SHOT"
-echo "Vorlane ran headless; screenshot: $SHOT"
+echo "Vorlane ($ARCH) ran headless; screenshot: $SHOT"

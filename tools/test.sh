@@ -1,15 +1,34 @@
 #!/bin/bash
-# Installs what is missing, builds, and runs the whole test suite headless
-# under Wine. Exits non-zero when any test fails.
+# Installs what is missing, builds both architectures, and runs the whole
+# test suite headless under Wine: the 64-bit build's on every host, the
+# 32-bit build's where this host executes 32-bit code (elsewhere its entries
+# report themselves skipped, and the 64-bit suite checks the 32-bit program
+# without running it). Exits non-zero when any test fails.
+# Arguments go to each ctest run (e.g. -R test_chart).
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-BUILD="${VORLANE_BUILD:-$ROOT/build}"
 
 bash "$ROOT/tools/setup.sh"
-VORLANE_BUILD="$BUILD" bash "$ROOT/tools/build.sh"
+bash "$ROOT/tools/build.sh"
 
 source "$ROOT/tools/wineenv.sh"
 trap vorlane_stop_headless_wine EXIT
-vorlane_start_headless_wine "$BUILD/wine-test"
-# Serial: every end-to-end test owns the one main-window caption while it runs.
-ctest --test-dir "$BUILD" --output-on-failure -j1 "$@"
+vorlane_start_xvfb </dev/null
+BASE_PATH="$PATH"
+status=0
+for arch in win64 win32; do
+    tree="$(vorlane_tree "$arch")"
+    echo "=== $arch suite ($tree) ==="
+    if [ "$arch" = win32 ] && ! vorlane_host_runs_32bit; then
+        echo "test: skipping the win32 suite: this host cannot execute 32-bit x86 code (win64.test_image checks the 32-bit program without running it)"
+    else
+        PATH="$BASE_PATH"
+        vorlane_use_wine "$tree"
+        # One desktop at a time on the shared screen: the tests read pixels.
+        vorlane_start_wine_desktop "$tree/wine-test"
+    fi
+    # Serial: every end-to-end test owns the one main-window caption while it runs.
+    ctest --test-dir "$tree" --output-on-failure -j1 "$@" || status=1
+    wineserver -k 2>/dev/null || true
+done
+exit $status

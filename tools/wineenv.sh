@@ -1,7 +1,60 @@
-# Sourced: a project-local Wine prefix (never ~/.wine) and, without a usable
-# display, a private Xvfb. Sets WINEPREFIX, WINEDEBUG, DISPLAY. A crashing
-# process ends at once instead of waiting in the debugger.
-# Usage: source tools/wineenv.sh PREFIX_DIR [virtual-desktop]
+# Sourced: Wine for one build tree's architecture, a project-local prefix
+# (never ~/.wine) and, without a usable display, a private Xvfb. Sets PATH (so
+# that `wine` and `wineserver` are the tree's own), WINEPREFIX, WINEDEBUG,
+# DISPLAY. A crashing process ends at once instead of waiting in the debugger.
+# Usage: source tools/wineenv.sh; vorlane_use_wine TREE; vorlane_make_prefix PREFIX_DIR [vdesk]
+source "$(dirname "${BASH_SOURCE[0]}")/host.sh"
+
+# The architecture a configured build tree was made for.
+vorlane_tree_arch() {
+    sed -n 's/^VORLANE_ARCH:INTERNAL=//p' "$1/CMakeCache.txt" 2>/dev/null
+}
+
+# Writes TREE/wine-bin/{wine,wineserver} for the tree's architecture. Where
+# wine32 is installed, /usr/bin/wine and /usr/bin/wineserver pick the 32-bit
+# binaries, so a 64-bit tree calls the 64-bit ones by path; a symlink would
+# not do, since the loader finds its siblings by the name it was started under.
+vorlane_write_wine_wrappers() {
+    local tree="$1" arch
+    arch="$(vorlane_tree_arch "$tree")"
+    mkdir -p "$tree/wine-bin"
+    case "$arch" in
+        win64)
+            printf '#!/bin/sh\nexport WINESERVER=/usr/lib/wine/wineserver64\nexec /usr/lib/wine/wine64 "$@"\n' \
+                >"$tree/wine-bin/wine"
+            printf '#!/bin/sh\nexec /usr/lib/wine/wineserver64 "$@"\n' >"$tree/wine-bin/wineserver"
+            ;;
+        win32)
+            printf '#!/bin/sh\nexec /usr/bin/wine "$@"\n' >"$tree/wine-bin/wine"
+            printf '#!/bin/sh\nexec /usr/bin/wineserver "$@"\n' >"$tree/wine-bin/wineserver"
+            ;;
+        *)
+            echo "vorlane: $tree is not a configured build tree" >&2
+            return 1
+            ;;
+    esac
+    chmod +x "$tree/wine-bin/wine" "$tree/wine-bin/wineserver"
+}
+
+# Makes this shell's `wine` and `wineserver` those of TREE, and refuses, in one
+# sentence, a tree whose code this host cannot execute.
+vorlane_use_wine() {
+    local tree="$1"
+    if [ ! -x "$tree/wine-bin/wine" ]; then
+        vorlane_write_wine_wrappers "$tree" || return 1
+    fi
+    if [ "$(vorlane_tree_arch "$tree")" = win32 ] && ! vorlane_host_runs_32bit; then
+        echo "vorlane: this host cannot execute 32-bit x86 code, so the 32-bit build in $tree cannot run here; use the 64-bit one." >&2
+        return 1
+    fi
+    local loader
+    loader="$(sed -n 's/^exec \([^ ]*\) .*/\1/p' "$tree/wine-bin/wine")"
+    if [ ! -x "$loader" ]; then
+        echo "vorlane: Wine's loader $loader is not installed, so nothing can run here; run tools/setup.sh as root." >&2
+        return 1
+    fi
+    export PATH="$tree/wine-bin:$PATH"
+}
 
 vorlane_make_prefix() {
     local prefix="$1" vdesk="${2:-}"
@@ -12,7 +65,11 @@ vorlane_make_prefix() {
         # -i: the plain wineboot script has left prefixes where 32-bit programs
         # could not load kernel32.
         wine wineboot -i >/dev/null 2>&1 || true
-        wineserver -w
+        wineserver -w || true
+        if [ ! -f "$prefix/drive_c/windows/system32/kernel32.dll" ]; then
+            echo "vorlane: Wine could not make a prefix in $prefix with $(command -v wine), so nothing can run here." >&2
+            return 1
+        fi
         if [ -n "$vdesk" ]; then
             # One named virtual desktop for every process, so a test and the
             # program see each other's windows.
@@ -65,7 +122,12 @@ vorlane_stop_xvfb() {
 # Call vorlane_stop_headless_wine when done (e.g. from an EXIT trap).
 vorlane_start_headless_wine() {
     vorlane_start_xvfb </dev/null
-    vorlane_make_prefix "$1" vdesk </dev/null
+    vorlane_start_wine_desktop "$1"
+}
+
+# The prefix, its persistent server and its desktop, on the current DISPLAY.
+vorlane_start_wine_desktop() {
+    vorlane_make_prefix "$1" vdesk </dev/null || return 1
     wineserver -p >/dev/null 2>&1 </dev/null
     wine explorer /desktop=Default,800x600 >/dev/null 2>&1 </dev/null &
     wine cmd /c exit >/dev/null 2>&1 </dev/null || true

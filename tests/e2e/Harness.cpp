@@ -200,6 +200,17 @@ std::string TestBinaryDir() {
     return ModuleDir();
 }
 
+std::string ReadWholeFile(const std::string& path) {
+    std::string data;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) return data;
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) data.append(buf, n);
+    fclose(f);
+    return data;
+}
+
 void RemoveFolderTree(const std::string& dir) {
     RemoveTree(dir);
 }

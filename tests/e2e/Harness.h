@@ -22,6 +22,9 @@ void UseOwnSimulatedEc();
 // The folder of the running test executable (beside Vorlane.exe and WrRdIO.dll).
 std::string TestBinaryDir();
 
+// A file's bytes; empty when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
+
 // Removes a folder with everything in it.
 void RemoveFolderTree(const std::string& dir);
 

@@ -13,17 +13,6 @@
 
 namespace {
 
-std::string ReadWholeFile(const std::string& path) {
-    std::string data;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr) return data;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) data.append(buf, n);
-    fclose(f);
-    return data;
-}
-
 uint32_t Crc32(const std::string& data) {
     uint32_t crc = 0xFFFFFFFFu;
     for (unsigned char c : data) {
@@ -355,7 +344,11 @@ TEST_F(ReleaseTest, UnpackedZipHoldsThisBuildAndTheProgramRunsFromIt) {
     EXPECT_EQ(readme.back(), '\n');
     EXPECT_GT(lines, 10u);
     // It tells how to put the maker's library in place and pick the variant.
-    for (const char* must : {"_GetRegisterValue@36", "_SetRegisterValue@40", "32-bit",
+    // It names the bitness of the program it comes with, and what a library of
+    // the other bitness shows.
+    const char* bits =
+        sizeof(void*) == 8 ? "the program (64-bit Windows)" : "the program (32-bit Windows)";
+    for (const char* must : {"_GetRegisterValue@36", "_SetRegisterValue@40", bits, "0xc000007b",
                              "[PLATFORM_TYPE]", "Value=1", "administrator"}) {
         EXPECT_NE(readme.find(must), std::string::npos) << must;
     }

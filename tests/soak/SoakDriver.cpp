@@ -75,8 +75,9 @@ long long PrivateBytes(HANDLE hProcess) {
 }
 
 // Wine keeps each process's GDI objects in a handle table of its own, which
-// the process's PEB points to (GdiSharedHandleTable, offset 0x94 in a 32-bit
-// PEB): 65536 entries of 24 bytes, a nonzero type byte marking a live object.
+// the process's PEB points to (GdiSharedHandleTable: a pointer at 0x94 in a
+// 32-bit PEB, at 0xF8 in a 64-bit one; the driver and the program are built
+// alike): 65536 entries of 24 bytes, a nonzero type byte marking a live object.
 #pragma pack(push, 1)
 struct GdiTableEntry {
     unsigned long long object;
@@ -89,7 +90,11 @@ struct GdiTableEntry {
 #pragma pack(pop)
 static_assert(sizeof(GdiTableEntry) == 24, "Wine's GDI handle table entry");
 const size_t kGdiTableEntries = 0x10000;
+#ifdef _WIN64
+const size_t kPebGdiTableOffset = 0xF8;
+#else
 const size_t kPebGdiTableOffset = 0x94;
+#endif
 
 long GdiTableObjects(HANDLE hProcess) {
     PROCESS_BASIC_INFORMATION pbi = {};
@@ -98,7 +103,7 @@ long GdiTableObjects(HANDLE hProcess) {
                                     &needed) != 0) {
         return -1;
     }
-    DWORD table = 0;
+    ULONG_PTR table = 0;
     SIZE_T got = 0;
     if (!::ReadProcessMemory(hProcess,
                              reinterpret_cast<char*>(pbi.PebBaseAddress) + kPebGdiTableOffset,
@@ -107,8 +112,8 @@ long GdiTableObjects(HANDLE hProcess) {
         return -1;
     }
     static std::vector<GdiTableEntry> entries(kGdiTableEntries);
-    if (!::ReadProcessMemory(hProcess, reinterpret_cast<void*>(static_cast<ULONG_PTR>(table)),
-                             entries.data(), entries.size() * sizeof(GdiTableEntry), &got)) {
+    if (!::ReadProcessMemory(hProcess, reinterpret_cast<void*>(table), entries.data(),
+                             entries.size() * sizeof(GdiTableEntry), &got)) {
         return -1;
     }
     long n = 0;
