@@ -1,7 +1,9 @@
-// Vorlane.exe running on its simulated EC beside the baseline dialog
-// (bench_idle.exe), both started at once from this folder: the CPU time of
-// each as a share of one core, and Vorlane's private bytes early and late in
-// the run. VORLANE_BENCH_SECONDS sets the run's length (default 60).
+// Vorlane.exe running on its simulated EC beside the floor and the baseline
+// (bench_idle.exe /floor and bench_idle.exe: the same dialog and timers, a
+// chart-sized child that copies one prepared bitmap per paint, or paints
+// nothing), all three started at once from this folder: the CPU time of each
+// as a share of one core, their ratios, and Vorlane's private bytes early and
+// late in the run. VORLANE_BENCH_SECONDS sets the run's length (default 60).
 //
 // Under Wine 8, GetProcessTimes of another process answers the caller's own
 // times, and PrivateUsage stays 0. So a process's CPU time is the sum of its
@@ -25,6 +27,7 @@ const int kSteps = 12;          // samples over the run
 const int kStepsPerWindow = 2;  // CPU shares are taken over this many steps
 const char kVorlaneCaption[] = "Vorlane by Tobrin Quarvisk..";
 const char kBaselineCaption[] = "Vorlane benchmark baseline";
+const char kFloorCaption[] = "Vorlane benchmark floor";
 const WORD kIdcExit = 1006;
 
 std::string ModuleDir() {
@@ -50,9 +53,10 @@ std::string ReadWholeFile(const std::string& path) {
     return s;
 }
 
-// The Linux process whose command line is exactly this Windows path, by
-// Wine's Z: drive; 0 when there is no /proc or no such process.
-unsigned long FindUnixPid(const std::string& winPath) {
+// The Linux process whose command line is exactly this Windows path and these
+// arguments ("path /floor"), by Wine's Z: drive; 0 when there is no /proc or
+// no such process.
+unsigned long FindUnixPid(const std::string& winCommand) {
     WIN32_FIND_DATAA fd;
     HANDLE hFind = ::FindFirstFileA("Z:\\proc\\*", &fd);
     if (hFind == INVALID_HANDLE_VALUE) return 0;
@@ -62,7 +66,12 @@ unsigned long FindUnixPid(const std::string& winPath) {
         unsigned long pid = std::strtoul(fd.cFileName, &pEnd, 10);
         if (pid == 0 || *pEnd != '\0') continue;
         std::string cmd = ReadWholeFile(std::string("Z:\\proc\\") + fd.cFileName + "\\cmdline");
-        if (lstrcmpiA(cmd.c_str(), winPath.c_str()) == 0) found = pid;
+        // Arguments are separated, and ended, by NULs.
+        for (char& c : cmd) {
+            if (c == '\0') c = ' ';
+        }
+        while (!cmd.empty() && cmd.back() == ' ') cmd.pop_back();
+        if (lstrcmpiA(cmd.c_str(), winCommand.c_str()) == 0) found = pid;
     } while (found == 0 && ::FindNextFileA(hFind, &fd));
     ::FindClose(hFind);
     return found;
@@ -176,11 +185,12 @@ BOOL CALLBACK FindDialog(HWND hWnd, LPARAM lParam) {
 
 class Child {
   public:
-    Child(const std::string& path, const char* pszCaption)
+    Child(const std::string& path, const char* pszCaption, const char* pszArgs = "")
         : m_path(path), m_pszCaption(pszCaption) {
         STARTUPINFOA si = {};
         si.cb = sizeof(si);
-        std::string cmd = "\"" + path + "\"";
+        std::string cmd = "\"" + path + "\"" + pszArgs;
+        m_command = path + pszArgs;
         std::string dir = path.substr(0, path.rfind('\\'));
         if (!::CreateProcessA(path.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
                               dir.c_str(), &si, &m_pi)) {
@@ -203,7 +213,8 @@ class Child {
     }
     HANDLE Handle() const { return m_pi.hProcess; }
     DWORD Pid() const { return m_pi.dwProcessId; }
-    const std::string& Path() const { return m_path; }
+    // The path and arguments, unquoted, as Linux lists the process.
+    const std::string& CommandLine() const { return m_command; }
     HWND Window() const { return m_hWnd; }
 
     HWND FindWindowNow() {
@@ -221,6 +232,7 @@ class Child {
 
   private:
     std::string m_path;
+    std::string m_command;
     const char* m_pszCaption;
     PROCESS_INFORMATION m_pi = {};
     HWND m_hWnd = nullptr;
@@ -280,6 +292,24 @@ void CpuRow(const std::string& figure, const std::vector<CpuSample>& s, const ch
                bVerdict ? bench::Verdict(st.median <= 0.5 && whole <= 0.5) : "–");
 }
 
+// The ratio of two programs' CPU shares, window by window over the same run,
+// with a target where one is given.
+void RatioRow(const std::string& figure, const std::vector<CpuSample>& a,
+              const std::vector<CpuSample>& b, double target) {
+    std::vector<double> ratios;
+    for (size_t i = kStepsPerWindow; i < a.size(); i += kStepsPerWindow) {
+        double shareB = SharePct(b[i - kStepsPerWindow], b[i]);
+        if (shareB > 0) ratios.push_back(SharePct(a[i - kStepsPerWindow], a[i]) / shareB);
+    }
+    if (ratios.empty()) return;
+    bench::Stats st = bench::Summarize(ratios);
+    double whole = SharePct(a.front(), a.back()) / SharePct(b.front(), b.back());
+    std::string spread = bench::MinMax(st, "×", 2) + "; whole run " + bench::Num(whole, 2) + "×";
+    std::string pszTarget = target > 0 ? bench::Format("≤ %.1f×", target) : "–";
+    bench::Row(figure, bench::Num(st.median, 2) + "×", spread, st.n, pszTarget.c_str(),
+               target > 0 ? bench::Verdict(st.median <= target) : "–");
+}
+
 }  // namespace
 
 int main() {
@@ -314,100 +344,125 @@ int main() {
 
     bench::UseOwnSimulatedEc("Run");
     std::string dir = ModuleDir();
+    // Vorlane first, then the floor, then the baseline, throughout.
+    enum { kVorlane, kFloor, kBaseline, kPrograms };
     Child vorlane(dir + "\\Vorlane.exe", kVorlaneCaption);
+    Child floor(dir + "\\bench_idle.exe", kFloorCaption, " /floor");
     Child baseline(dir + "\\bench_idle.exe", kBaselineCaption);
-    if (!vorlane.Started() || !baseline.Started()) {
-        bench::Note("bench_process: could not start Vorlane.exe and bench_idle.exe from %s",
-                    dir.c_str());
-        return 1;
-    }
-    double tWait = bench::NowUs();
-    while (vorlane.FindWindowNow() == nullptr || baseline.FindWindowNow() == nullptr) {
-        if (bench::NowUs() - tWait > 30e6 || !vorlane.Running() || !baseline.Running()) {
-            bench::Note("bench_process: the windows did not appear");
+    Child* children[kPrograms] = {&vorlane, &floor, &baseline};
+    for (Child* c : children) {
+        if (!c->Started()) {
+            bench::Note("bench_process: could not start %s", c->CommandLine().c_str());
             return 1;
         }
-        ::Sleep(20);
+    }
+    double tWait = bench::NowUs();
+    for (Child* c : children) {
+        while (c->FindWindowNow() == nullptr) {
+            if (bench::NowUs() - tWait > 30e6 || !c->Running()) {
+                bench::Note("bench_process: the window of %s did not appear",
+                            c->CommandLine().c_str());
+                return 1;
+            }
+            ::Sleep(20);
+        }
     }
 
-    // Side by side on the desktop: a window under another paints less.
-    RECT rcV, rcB;
-    ::GetWindowRect(vorlane.Window(), &rcV);
-    ::GetWindowRect(baseline.Window(), &rcB);
+    // Apart on the desktop: a window under another paints less. Vorlane top
+    // left, the baseline top right, the floor below Vorlane.
+    RECT rc[kPrograms];
+    for (int i = 0; i < kPrograms; ++i) ::GetWindowRect(children[i]->Window(), &rc[i]);
     int cxScreen = ::GetSystemMetrics(SM_CXSCREEN);
-    ::SetWindowPos(baseline.Window(), nullptr, cxScreen - (rcB.right - rcB.left), rcV.top, 0, 0,
+    ::SetWindowPos(baseline.Window(), nullptr,
+                   cxScreen - (rc[kBaseline].right - rc[kBaseline].left), rc[kVorlane].top, 0, 0,
                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    ::GetWindowRect(baseline.Window(), &rcB);
-    RECT rcOverlap;
-    if (::IntersectRect(&rcOverlap, &rcV, &rcB)) {
-        bench::Note("bench_process: the two windows overlap (desktop %d px wide)", cxScreen);
+    ::SetWindowPos(floor.Window(), nullptr, rc[kVorlane].left, rc[kVorlane].bottom, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    for (int i = 0; i < kPrograms; ++i) ::GetWindowRect(children[i]->Window(), &rc[i]);
+    for (int i = 0; i < kPrograms; ++i) {
+        for (int j = i + 1; j < kPrograms; ++j) {
+            RECT rcOverlap;
+            if (::IntersectRect(&rcOverlap, &rc[i], &rc[j])) {
+                bench::Note("bench_process: windows %d and %d overlap (desktop %dx%d)", i, j,
+                            cxScreen, ::GetSystemMetrics(SM_CYSCREEN));
+            }
+        }
     }
 
-    unsigned long unixV = FindUnixPid(vorlane.Path());
-    unsigned long unixB = FindUnixPid(baseline.Path());
+    unsigned long unixPid[kPrograms];
+    for (int i = 0; i < kPrograms; ++i) {
+        unixPid[i] = FindUnixPid(children[i]->CommandLine());
+    }
 
-    std::vector<CpuSample> cpuV, cpuB;
+    std::vector<CpuSample> cpu[kPrograms];
     std::vector<SIZE_T> memV, pagefileV;
     bool bFromCounters = false;
     double t0 = bench::NowUs();
     ULONGLONG processTimes0 = ProcessTimesOf(vorlane.Handle());
     ULONGLONG ownTimes0 = ProcessTimesOf(::GetCurrentProcess());
-    int nThreadsV = 0, nThreadsB = 0;
+    int nThreads[kPrograms] = {};
     for (int nStep = 0; nStep <= kSteps; ++nStep) {
         if (nStep > 0) {
-            HANDLE handles[] = {vorlane.Handle(), baseline.Handle()};
+            HANDLE handles[kPrograms];
+            for (int i = 0; i < kPrograms; ++i) handles[i] = children[i]->Handle();
             double tWake = t0 + nStep * stepUs;
             double tLeft = tWake - bench::NowUs();
             if (tLeft > 0 &&
-                ::WaitForMultipleObjects(2, handles, FALSE, static_cast<DWORD>(tLeft / 1000)) !=
-                    WAIT_TIMEOUT) {
+                ::WaitForMultipleObjects(kPrograms, handles, FALSE,
+                                         static_cast<DWORD>(tLeft / 1000)) != WAIT_TIMEOUT) {
                 bench::Note("bench_process: a process ended during the run");
                 return 1;
             }
         }
         double tNow = bench::NowUs();
-        ThreadCpu v = ThreadCpuOf(vorlane.Pid());
-        ThreadCpu b = ThreadCpuOf(baseline.Pid());
-        cpuV.push_back({tNow, v.ticks, KernelCpuNs(unixV)});
-        cpuB.push_back({tNow, b.ticks, KernelCpuNs(unixB)});
+        for (int i = 0; i < kPrograms; ++i) {
+            ThreadCpu t = ThreadCpuOf(children[i]->Pid());
+            cpu[i].push_back({tNow, t.ticks, KernelCpuNs(unixPid[i])});
+            if (t.nRead != t.nThreads) {
+                bench::Note("bench_process: read %d of %d threads of %s", t.nRead, t.nThreads,
+                            children[i]->CommandLine().c_str());
+            }
+            if (nThreads[i] != 0 && t.nThreads != nThreads[i]) {
+                bench::Note("bench_process: thread count of %s changed during the run",
+                            children[i]->CommandLine().c_str());
+            }
+            nThreads[i] = t.nThreads;
+        }
         if (nStep > 0) {
             memV.push_back(PrivateBytesOf(vorlane.Handle(), &bFromCounters));
             pagefileV.push_back(MemoryCountersOf(vorlane.Handle()).PagefileUsage);
         }
-        if (v.nRead != v.nThreads || b.nRead != b.nThreads) {
-            bench::Note(
-                "bench_process: read %d of %d threads of Vorlane.exe, %d of %d of the "
-                "baseline",
-                v.nRead, v.nThreads, b.nRead, b.nThreads);
-        }
-        if ((nThreadsV != 0 && v.nThreads != nThreadsV) ||
-            (nThreadsB != 0 && b.nThreads != nThreadsB)) {
-            bench::Note("bench_process: thread count changed during the run");
-        }
-        nThreadsV = v.nThreads;
-        nThreadsB = b.nThreads;
     }
     ULONGLONG processTimes1 = ProcessTimesOf(vorlane.Handle());
     ULONGLONG ownTimes1 = ProcessTimesOf(::GetCurrentProcess());
     PROCESS_MEMORY_COUNTERS_EX pmc = MemoryCountersOf(vorlane.Handle());
 
-    bool bClosedV = vorlane.Close(MAKEWPARAM(kIdcExit, BN_CLICKED));
-    bool bClosedB = baseline.Close(MAKEWPARAM(IDCANCEL, BN_CLICKED));
+    bool bClosed = vorlane.Close(MAKEWPARAM(kIdcExit, BN_CLICKED));
+    bClosed = floor.Close(MAKEWPARAM(IDCANCEL, BN_CLICKED)) && bClosed;
+    bClosed = baseline.Close(MAKEWPARAM(IDCANCEL, BN_CLICKED)) && bClosed;
 
     CpuRow(bench::Format("Vorlane.exe CPU, %% of one core, %d s on the simulated EC (sum of its "
                          "threads' GetThreadTimes)",
                          nSeconds),
-           cpuV, "≤ 0.5 %", true);
-    CpuRow(bench::Format("Baseline: our empty dialog with the same 250 ms + 50 ms timers, CPU, "
+           cpu[kVorlane], "–", false);
+    CpuRow(bench::Format("Floor: the same dialog and timers, the chart-sized child copying one "
+                         "prepared %dx%d bitmap per paint, CPU, %% of one core, same %d s",
+                         458, 161, nSeconds),
+           cpu[kFloor], "–", false);
+    CpuRow(bench::Format("Baseline: the same dialog and timers, the child painting nothing, CPU, "
                          "%% of one core, same %d s",
                          nSeconds),
-           cpuB, "–", false);
-    if (cpuV.front().kernelNs >= 0 && cpuB.front().kernelNs >= 0) {
+           cpu[kBaseline], "–", false);
+    RatioRow("Vorlane.exe ÷ floor, CPU (per-window ratios)", cpu[kVorlane], cpu[kFloor], 1.1);
+    RatioRow("Floor ÷ baseline, CPU (per-window ratios)", cpu[kFloor], cpu[kBaseline], 0);
+    if (cpu[kVorlane].front().kernelNs >= 0 && cpu[kFloor].front().kernelNs >= 0 &&
+        cpu[kBaseline].front().kernelNs >= 0) {
         bench::Row(
             "Cross-check, Linux kernel's count (/proc schedstat, all threads), whole run: "
-            "Vorlane.exe / baseline",
-            bench::Num(KernelSharePct(cpuV.front(), cpuV.back()), 2) + " % / " +
-                bench::Num(KernelSharePct(cpuB.front(), cpuB.back()), 2) + " %",
+            "Vorlane.exe / floor / baseline",
+            bench::Num(KernelSharePct(cpu[kVorlane].front(), cpu[kVorlane].back()), 2) + " % / " +
+                bench::Num(KernelSharePct(cpu[kFloor].front(), cpu[kFloor].back()), 2) + " % / " +
+                bench::Num(KernelSharePct(cpu[kBaseline].front(), cpu[kBaseline].back()), 2) + " %",
             "–", 1);
     }
     const char* pszSource = bFromCounters ? "PrivateUsage" : "VirtualQueryEx: committed private";
@@ -424,19 +479,22 @@ int main() {
                              nSeconds),
                KiB(pagefileV.back()), MemorySpread(pagefileV, firstSeconds), pagefileV.size());
 
-    bench::Note("bench_process: Vorlane.exe %d threads, baseline %d; Linux pids %lu and %lu",
-                nThreadsV, nThreadsB, unixV, unixB);
+    bench::Note(
+        "bench_process: threads: Vorlane.exe %d, floor %d, baseline %d; Linux pids %lu, "
+        "%lu, %lu",
+        nThreads[kVorlane], nThreads[kFloor], nThreads[kBaseline], unixPid[kVorlane],
+        unixPid[kFloor], unixPid[kBaseline]);
     bench::Note(
         "bench_process: over the run GetProcessTimes gave %.2f s for Vorlane.exe and %.2f s "
         "for this process; the sum of Vorlane.exe's thread times was %.2f s",
         (processTimes1 - processTimes0) / 1e7, (ownTimes1 - ownTimes0) / 1e7,
-        (cpuV.back().threadTicks - cpuV.front().threadTicks) / 1e7);
+        (cpu[kVorlane].back().threadTicks - cpu[kVorlane].front().threadTicks) / 1e7);
     bench::Note(
         "bench_process: Vorlane.exe at the end: PrivateUsage %lu KiB, PagefileUsage %lu KiB, "
         "working set %lu KiB",
         static_cast<unsigned long>(pmc.PrivateUsage / 1024),
         static_cast<unsigned long>(pmc.PagefileUsage / 1024),
         static_cast<unsigned long>(pmc.WorkingSetSize / 1024));
-    if (!bClosedV || !bClosedB) bench::Note("bench_process: a process had to be ended");
+    if (!bClosed) bench::Note("bench_process: a process had to be ended");
     return 0;
 }

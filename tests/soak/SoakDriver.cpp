@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -316,15 +317,44 @@ class Soak {
     std::vector<std::string> m_failures;
 };
 
+// Committed private bytes per allocation, keyed by its base: when memory
+// grows, the allocations that grew say whose it is (a heap, a thread's stack,
+// a mapping).
+std::map<ULONG_PTR, SIZE_T> PrivateAllocations(HANDLE hProcess) {
+    std::map<ULONG_PTR, SIZE_T> allocations;
+    MEMORY_BASIC_INFORMATION mbi;
+    for (char* at = nullptr;
+         ::VirtualQueryEx(hProcess, at, &mbi, sizeof(mbi)) == sizeof(mbi) && mbi.RegionSize > 0;
+         at = static_cast<char*>(mbi.BaseAddress) + mbi.RegionSize) {
+        if (mbi.State == MEM_COMMIT && mbi.Type == MEM_PRIVATE) {
+            allocations[reinterpret_cast<ULONG_PTR>(mbi.AllocationBase)] += mbi.RegionSize;
+        }
+    }
+    return allocations;
+}
+
 struct Sample {
     long handles;
     long long privateBytes;
     long gdi;
+    std::map<ULONG_PTR, SIZE_T> allocations;
 };
 
 Sample Measure(VorlaneProcess& app) {
     return {HandleCount(app.Handle(), app.Pid()), PrivateBytes(app.Handle()),
-            GdiObjects(app.Handle())};
+            GdiObjects(app.Handle()), PrivateAllocations(app.Handle())};
+}
+
+void PrintGrownAllocations(const Sample& from, const Sample& to) {
+    for (const auto& a : to.allocations) {
+        auto before = from.allocations.find(a.first);
+        const SIZE_T was = before == from.allocations.end() ? 0 : before->second;
+        if (a.second > was) {
+            printf("    allocation at %p: %llu -> %llu bytes committed\n",
+                   reinterpret_cast<void*>(a.first), static_cast<unsigned long long>(was),
+                   static_cast<unsigned long long>(a.second));
+        }
+    }
 }
 
 }  // namespace
@@ -359,6 +389,9 @@ int main(int argc, char** argv) {
         soak.OneCycle();
         ++cycles;
         Sample s = Measure(app);
+        printf("  cycle %u: handles %ld, private bytes %lld, GDI objects %ld\n", cycles, s.handles,
+               s.privateBytes, s.gdi);
+        fflush(stdout);
         peak.handles = std::max(peak.handles, s.handles);
         peak.privateBytes = std::max(peak.privateBytes, s.privateBytes);
         peak.gdi = std::max(peak.gdi, s.gdi);
@@ -420,6 +453,7 @@ int main(int argc, char** argv) {
             "%s\n",
             early.privateBytes, end.privateBytes, end.privateBytes - early.privateBytes,
             peak.privateBytes, kPrivateToleranceBytes / 1024, memoryOk ? "ok" : "GREW");
+        if (!memoryOk) PrintGrownAllocations(early, end);
     } else {
         printf("  private bytes: SKIPPED, no counter here sees another process's memory\n");
     }
