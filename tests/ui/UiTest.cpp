@@ -52,6 +52,17 @@ class DialogThread {
     HWND m_hWnd = nullptr;
 };
 
+// The About box once it is up: found any earlier, it may not have its OK
+// button yet, and a key posted to a missing button goes nowhere.
+HWND WaitForAboutBox() {
+    HWND hAbout = nullptr;
+    WaitFor([&] {
+        hAbout = ::FindWindowA("#32770", "About Vorlane");
+        return hAbout != nullptr && ::IsWindowVisible(hAbout);
+    });
+    return hAbout != nullptr && ::IsWindowVisible(hAbout) ? hAbout : nullptr;
+}
+
 class MainWindowTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -151,9 +162,8 @@ TEST_F(MainWindowTest, TemplatesHoldEveryControlInOrder) {
     EXPECT_EQ(::SendMessageA(::GetDlgItem(dlg.Wnd(), IDC_PWM4), BM_GETCHECK, 0, 0), BST_UNCHECKED);
 
     ::PostMessageA(dlg.Wnd(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
-    HWND hAbout = nullptr;
-    ASSERT_TRUE(
-        WaitFor([&] { return (hAbout = ::FindWindowA("#32770", "About Vorlane")) != nullptr; }));
+    HWND hAbout = WaitForAboutBox();
+    ASSERT_NE(hAbout, nullptr);
     const ControlSpec kAbout[] = {
         {-1, "Static", "Vorlane Version 1.0", SS_LEFT | SS_NOPREFIX | WS_GROUP, 0},
         {-1, "Static", nullptr, SS_LEFT | WS_GROUP, 0},
@@ -200,9 +210,8 @@ TEST_F(MainWindowTest, AboutOpensForIds16To31AndClosesOnEnterOrEscape) {
     for (size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(kIds[i]);
         ::PostMessageA(dlg.Wnd(), WM_SYSCOMMAND, kIds[i], 0);
-        HWND hAbout = nullptr;
-        ASSERT_TRUE(WaitFor(
-            [&] { return (hAbout = ::FindWindowA("#32770", "About Vorlane")) != nullptr; }));
+        HWND hAbout = WaitForAboutBox();
+        ASSERT_NE(hAbout, nullptr);
         WPARAM key = i % 2 == 0 ? VK_ESCAPE : VK_RETURN;
         HWND hFocus = ::GetDlgItem(hAbout, IDOK);
         ::PostMessageA(hFocus, WM_KEYDOWN, key, 0);
