@@ -82,7 +82,19 @@ void CDialog::OnCancel() {
 
 void CDialog::EndDialog(int nResult) {
     m_nModalResult = nResult;
+    EndModalLoop();
+}
+
+void CDialog::PostNcDestroy() {
+    EndModalLoop();
+}
+
+void CDialog::EndModalLoop() {
     m_bModalEnded = true;
+    // A handler of a message sent from another thread or process (a session
+    // end, say) runs inside GetMessage, which would otherwise go on waiting
+    // for a posted message that may never come.
+    if (m_dwModalThreadId != 0) ::PostThreadMessageA(m_dwModalThreadId, WM_NULL, 0, 0);
 }
 
 BOOL CDialog::PreTranslateMessage(MSG* pMsg) {
@@ -117,6 +129,7 @@ INT_PTR CDialog::DoModal() {
     }
 
     m_bModalEnded = false;
+    m_dwModalThreadId = ::GetCurrentThreadId();
     m_controls.clear();
     m_nModalResult = -1;
     HWND hDlg = ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_nIDTemplate),
@@ -138,9 +151,12 @@ INT_PTR CDialog::DoModal() {
             }
         }
     }
+    m_dwModalThreadId = 0;
     // The owner is enabled before the dialog goes, so that activation returns to it.
     if (bOwnerDisabled) ::EnableWindow(hOwner, TRUE);
-    if (hDlg != nullptr) {
+    // Still bound means not yet destroyed: a handle already gone may name
+    // another window by now.
+    if (hDlg != nullptr && m_hWnd == hDlg) {
         if (hOwner != nullptr && ::GetActiveWindow() == hDlg) ::SetActiveWindow(hOwner);
         ::DestroyWindow(hDlg);
     }

@@ -7,6 +7,7 @@
 
 #include "app/Globals.h"
 #include "tests/e2e/Harness.h"
+#include "ui/AboutDlg.h"
 #include "ui/OsterbyDlg.h"
 #include "ui/resource.h"
 
@@ -185,6 +186,24 @@ TEST_F(MainWindowTest, PathsComeFromTheExecutableLocation) {
     dir = dir.substr(0, dir.rfind('\\'));
     EXPECT_STREQ(g_strExeDir, dir.c_str());
     EXPECT_STREQ(g_strIniPath, (dir + "\\data\\Led.ini").c_str());
+}
+
+// A dialog ended inside a message sent from another thread leaves its modal
+// run although nothing is posted to it: the About box runs no timer.
+TEST_F(MainWindowTest, DialogEndedInsideASentMessageCloses) {
+    std::thread about([] {
+        CAboutDlg dlg;
+        dlg.DoModal();
+    });
+    HWND hAbout = WaitForAboutBox();
+    bool bClosed = false;
+    if (hAbout != nullptr) {
+        ::SendMessageA(hAbout, WM_COMMAND, IDOK, 0);
+        bClosed = WaitFor([&] { return !::IsWindow(hAbout); }, 3000);
+        if (!bClosed) ::PostMessageA(hAbout, WM_NULL, 0, 0);
+    }
+    about.join();
+    EXPECT_TRUE(bClosed);
 }
 
 TEST_F(MainWindowTest, SystemMenuEndsWithSeparatorAndAboutItem) {
