@@ -66,10 +66,13 @@ LPTOP_LEVEL_EXCEPTION_FILTER g_pfnPrevCrashFilter = nullptr;
 }  // namespace
 
 COsterbyDlg::~COsterbyDlg() {
-    if (g_pFanGuardDlg == this) {
-        g_pFanGuardDlg = nullptr;
-        ::SetUnhandledExceptionFilter(g_pfnPrevCrashFilter);
-    }
+    if (g_pFanGuardDlg != this) return;
+    g_pFanGuardDlg = nullptr;
+    // There is no way to read the filter without replacing it. A filter
+    // installed since ours goes back in: it may still pass crashes on to ours,
+    // which with no dialog left only passes them on to the one before.
+    LPTOP_LEVEL_EXCEPTION_FILTER pfnCurrent = ::SetUnhandledExceptionFilter(g_pfnPrevCrashFilter);
+    if (pfnCurrent != &COsterbyDlg::HandFanBackOnCrash) ::SetUnhandledExceptionFilter(pfnCurrent);
 }
 
 INT_PTR COsterbyDlg::DoModal() {

@@ -188,6 +188,24 @@ TEST_F(MainWindowTest, PathsComeFromTheExecutableLocation) {
     EXPECT_STREQ(g_strIniPath, (dir + "\\data\\Led.ini").c_str());
 }
 
+LONG WINAPI LaterCrashFilter(EXCEPTION_POINTERS*) {
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// The window puts back the crash filter it found, unless another has been
+// installed over its own since.
+TEST_F(MainWindowTest, CrashFilterInstalledLaterOutlivesTheWindow) {
+    LPTOP_LEVEL_EXCEPTION_FILTER pfnBefore = ::SetUnhandledExceptionFilter(nullptr);
+    ::SetUnhandledExceptionFilter(pfnBefore);
+    { DialogThread dlg; }
+    EXPECT_EQ(::SetUnhandledExceptionFilter(pfnBefore), pfnBefore);
+    {
+        DialogThread dlg;
+        ::SetUnhandledExceptionFilter(&LaterCrashFilter);
+    }
+    EXPECT_EQ(::SetUnhandledExceptionFilter(pfnBefore), &LaterCrashFilter);
+}
+
 // A dialog ended inside a message sent from another thread leaves its modal
 // run although nothing is posted to it: the About box runs no timer.
 TEST_F(MainWindowTest, DialogEndedInsideASentMessageCloses) {
