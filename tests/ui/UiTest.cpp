@@ -330,4 +330,12 @@ TEST(DataExchangeTest, TextReachesAControlMadeAgainUnderTheSameId) {
     ::DestroyWindow(hHost);
 }
 
+// In Shift-JIS 0x95 0x5C is one character whose trail byte is a backslash.
+TEST(StringTest, ReverseFindSkipsTrailBytes) {
+    CString strPath("C:\\X\\\x95\x5C.exe");
+    EXPECT_EQ(strPath.ReverseFind('\\', 932), 4);
+    EXPECT_EQ(strPath.ReverseFind('\\', 1252), 6);
+    EXPECT_EQ(strPath.ReverseFind('/', 932), -1);
+}
+
 }  // namespace
