@@ -1,5 +1,7 @@
 #include "framework/Dialog.h"
 
+#include <cstring>
+
 #include "framework/App.h"
 
 void AfxDeleteTempWndMap();
@@ -29,8 +31,9 @@ void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
     // Rewriting an unchanged text would only make the control repaint.
     char current[256];
     int nLen = ::GetWindowTextA(hCtrl, current, sizeof(current));
+    // Compared byte for byte: a locale's ordering can call two different texts equal.
     if (nLen == value.GetLength() && nLen < static_cast<int>(sizeof(current)) - 1 &&
-        lstrcmpA(current, value) == 0) {
+        memcmp(current, value.GetString(), static_cast<size_t>(nLen)) == 0) {
         return;
     }
     ::SetWindowTextA(hCtrl, value);

@@ -325,6 +325,13 @@ TEST(DataExchangeTest, TextReachesAControlMadeAgainUnderTheSameId) {
     ::GetWindowTextA(hSecond, text, sizeof(text));
     EXPECT_STREQ(text, "second");
 
+    // The locale's ordering ignores the soft hyphen: these texts compare equal there.
+    ::SetWindowTextA(hThird, "1\xAD");
+    dlg.m_strText = "\xAD\x31";
+    dlg.UpdateData(FALSE);
+    ::GetWindowTextA(hThird, text, sizeof(text));
+    EXPECT_STREQ(text, "\xAD\x31");
+
     dlg.Detach();
     ::DestroyWindow(hOtherHost);
     ::DestroyWindow(hHost);
