@@ -2,6 +2,7 @@
 // keyboard filter, and the fan-speed conversion.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <thread>
 
@@ -26,13 +27,46 @@ TEST(FanSpeedTest, CountsConvertAsTheTachometerMeansThem) {
     for (const Case& c : kCases) EXPECT_EQ(FanSpeedFromCount(c.count), c.rpm) << c.count;
 }
 
+// The main window with its chart open to the tests.
+class PeekDlg : public COsterbyDlg {
+  public:
+    CMultiColorPlotCtrl& Plot() { return m_plot; }
+};
+
+// Pointers to members formed through a derived class reach the protected
+// members of any chart.
+struct PlotPeer : CMultiColorPlotCtrl {
+    static std::string Settings(CMultiColorPlotCtrl& p) {
+        char sz[400];
+        snprintf(sz, sizeof(sz),
+                 "'%s' '%s' %g to %g%s, spacing %d (%d points), grid x %d, caption %d, style %d",
+                 p.*&PlotPeer::m_szTitle, p.*&PlotPeer::m_szUnit, p.*&PlotPeer::m_fRangeMin,
+                 p.*&PlotPeer::m_fRangeMax, p.*&PlotPeer::m_bFixedRange ? " fixed" : "",
+                 p.*&PlotPeer::m_nPointSpacing, p.*&PlotPeer::m_nPointCount,
+                 p.*&PlotPeer::m_nGridStepX, p.*&PlotPeer::m_nCaptionMode,
+                 p.*&PlotPeer::m_nPlotStyle);
+        return sz;
+    }
+    // The values, newest last, and the number of EC calls logged by then.
+    static std::vector<float> Values(CMultiColorPlotCtrl& p, DWORD* pCalls) {
+        CRITICAL_SECTION& cs = p.*&PlotPeer::m_csValues;
+        ::EnterCriticalSection(&cs);
+        const float* pValues = p.*&PlotPeer::m_pValues;
+        std::vector<float> values(pValues, pValues + p.*&PlotPeer::m_nPointCount);
+        *pCalls = WrSimLogCount();
+        ::LeaveCriticalSection(&cs);
+        return values;
+    }
+};
+
 // Runs the main dialog modally on its own thread, as the program does on its one.
 class DialogThread {
   public:
     DialogThread() {
         m_thread = std::thread([this] {
-            COsterbyDlg dlg;
+            PeekDlg dlg;
             g_testApp.m_pMainWnd = &dlg;
+            m_pDlg = &dlg;
             dlg.DoModal();
         });
         WaitFor([this] {
@@ -47,10 +81,12 @@ class DialogThread {
         m_thread.join();
     }
     HWND Wnd() const { return m_hWnd; }
+    CMultiColorPlotCtrl& Plot() { return m_pDlg.load()->Plot(); }
 
   private:
     std::thread m_thread;
     HWND m_hWnd = nullptr;
+    std::atomic<PeekDlg*> m_pDlg{nullptr};
 };
 
 // The About box once it is up: found any earlier, it may not have its OK
@@ -173,6 +209,9 @@ TEST_F(MainWindowTest, TemplatesHoldEveryControlInOrder) {
     };
     ExpectControls(hAbout, kAbout, sizeof(kAbout) / sizeof(kAbout[0]));
     EXPECT_FALSE(::IsWindowEnabled(dlg.Wnd())) << "the About box is modal over the main window";
+    DWORD nCalls = WrSimLogCount();
+    EXPECT_TRUE(WaitFor([&] { return WrSimLogCount() >= nCalls + 2; }))
+        << "sampling stopped while the About box is open";
     ::PostMessageA(hAbout, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitFor([&] { return !::IsWindow(hAbout); }));
     EXPECT_TRUE(::IsWindowEnabled(dlg.Wnd()));
@@ -186,6 +225,50 @@ TEST_F(MainWindowTest, PathsComeFromTheExecutableLocation) {
     dir = dir.substr(0, dir.rfind('\\'));
     EXPECT_STREQ(g_strExeDir, dir.c_str());
     EXPECT_STREQ(g_strIniPath, (dir + "\\data\\Led.ini").c_str());
+}
+
+WORD LoggedRegister(DWORD nIndex) {
+    WRSIM_CALL c = {};
+    WrSimLogGet(nIndex, &c);
+    return Reg(c);
+}
+
+TEST_F(MainWindowTest, ChartIsSetUpForTheFanSpeedAndFedOnEveryTick) {
+    WrSimFreeze(TRUE);
+    WrSimPoke(0x1821, 0x04);
+    WrSimPoke(0x1820, 0x36);  // 2000 rpm
+    DialogThread dlg;
+    ASSERT_NE(dlg.Wnd(), nullptr);
+    RECT rc;
+    ::GetClientRect(::GetDlgItem(dlg.Wnd(), IDC_CHART), &rc);
+    char szExpected[200];
+    snprintf(szExpected, sizeof(szExpected),
+             "'Fan Speed' ' RPM ' 0 to 7000 fixed, spacing 4 (%d points), grid x 15, caption 4, "
+             "style 1",
+             static_cast<int>(rc.right / 4));
+    EXPECT_EQ(PlotPeer::Settings(dlg.Plot()), szExpected);
+
+    // Ticks counted from the first fan-speed read: each appended 2000 once,
+    // but the last may still wait for the chart's lock.
+    auto ticksSinceFanRead = [](DWORD nCalls) {
+        int nTicks = 0;
+        for (DWORD i = 0; i < nCalls; ++i) {
+            WORD wReg = LoggedRegister(i);
+            if (wReg == 0x1821 || (nTicks > 0 && wReg != 0x1820)) ++nTicks;
+        }
+        return nTicks;
+    };
+    ASSERT_TRUE(WaitFor([&] { return ticksSinceFanRead(WrSimLogCount()) >= 6; }, 15000));
+    DWORD nCalls = 0;
+    std::vector<float> values = PlotPeer::Values(dlg.Plot(), &nCalls);
+    int nTicks = ticksSinceFanRead(nCalls);
+    int nFed = 0;
+    while (nFed < static_cast<int>(values.size()) && values[values.size() - 1 - nFed] == 2000.0f) {
+        ++nFed;
+    }
+    EXPECT_TRUE(nFed == nTicks || nFed == nTicks - 1) << nFed << " of " << nTicks << " ticks";
+    ASSERT_GT(values.size(), static_cast<size_t>(nFed));
+    EXPECT_EQ(values[values.size() - 1 - nFed], 0.0f) << "before the first fan-speed read";
 }
 
 LONG WINAPI LaterCrashFilter(EXCEPTION_POINTERS*) {
