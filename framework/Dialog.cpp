@@ -1,5 +1,7 @@
 #include "framework/Dialog.h"
 
+#include <cstring>
+
 #include "framework/App.h"
 
 void AfxDeleteTempWndMap();
@@ -29,8 +31,9 @@ void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
     // Rewriting an unchanged text would only make the control repaint.
     char current[256];
     int nLen = ::GetWindowTextA(hCtrl, current, sizeof(current));
+    // Compared byte for byte: a locale's ordering can call two different texts equal.
     if (nLen == value.GetLength() && nLen < static_cast<int>(sizeof(current)) - 1 &&
-        lstrcmpA(current, value) == 0) {
+        memcmp(current, value.GetString(), static_cast<size_t>(nLen)) == 0) {
         return;
     }
     ::SetWindowTextA(hCtrl, value);
@@ -82,7 +85,19 @@ void CDialog::OnCancel() {
 
 void CDialog::EndDialog(int nResult) {
     m_nModalResult = nResult;
+    EndModalLoop();
+}
+
+void CDialog::PostNcDestroy() {
+    EndModalLoop();
+}
+
+void CDialog::EndModalLoop() {
     m_bModalEnded = true;
+    // A handler of a message sent from another thread or process (a session
+    // end, say) runs inside GetMessage, which would otherwise go on waiting
+    // for a posted message that may never come.
+    if (m_dwModalThreadId != 0) ::PostThreadMessageA(m_dwModalThreadId, WM_NULL, 0, 0);
 }
 
 BOOL CDialog::PreTranslateMessage(MSG* pMsg) {
@@ -117,6 +132,7 @@ INT_PTR CDialog::DoModal() {
     }
 
     m_bModalEnded = false;
+    m_dwModalThreadId = ::GetCurrentThreadId();
     m_controls.clear();
     m_nModalResult = -1;
     HWND hDlg = ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_nIDTemplate),
@@ -138,9 +154,12 @@ INT_PTR CDialog::DoModal() {
             }
         }
     }
+    m_dwModalThreadId = 0;
     // The owner is enabled before the dialog goes, so that activation returns to it.
     if (bOwnerDisabled) ::EnableWindow(hOwner, TRUE);
-    if (hDlg != nullptr) {
+    // Still bound means not yet destroyed: a handle already gone may name
+    // another window by now.
+    if (hDlg != nullptr && m_hWnd == hDlg) {
         if (hOwner != nullptr && ::GetActiveWindow() == hDlg) ::SetActiveWindow(hOwner);
         ::DestroyWindow(hDlg);
     }

@@ -43,6 +43,8 @@ class CDialog : public CWnd {
     virtual void OnOK();
     virtual void OnCancel();
     void OnPaint() { Default(); }
+    // A window destroyed without EndDialog ends its modal run as well.
+    void PostNcDestroy() override;
 
     UINT m_nIDTemplate;
     CWnd* m_pParentWnd;
@@ -51,7 +53,9 @@ class CDialog : public CWnd {
 
   private:
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void EndModalLoop();
     bool m_bModalEnded = false;
+    DWORD m_dwModalThreadId = 0;
     int m_nModalResult = -1;
     std::vector<std::pair<int, HWND>> m_controls;
 };

@@ -35,9 +35,17 @@ int CString::Find(char ch, int nStart) const {
     return pos == std::string::npos ? -1 : static_cast<int>(pos);
 }
 
-int CString::ReverseFind(char ch) const {
-    size_t pos = m_str.rfind(ch);
-    return pos == std::string::npos ? -1 : static_cast<int>(pos);
+int CString::ReverseFind(char ch, UINT nCodePage) const {
+    int nFound = -1;
+    for (size_t i = 0; i < m_str.size(); ++i) {
+        BYTE b = static_cast<BYTE>(m_str[i]);
+        if (::IsDBCSLeadByteEx(nCodePage, b) && i + 1 < m_str.size()) {
+            ++i;
+        } else if (m_str[i] == ch) {
+            nFound = static_cast<int>(i);
+        }
+    }
+    return nFound;
 }
 
 CString CString::Left(int nCount) const {

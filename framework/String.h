@@ -28,7 +28,9 @@ class CString {
     BOOL LoadString(UINT nID);
 
     int Find(char ch, int nStart = 0) const;
-    int ReverseFind(char ch) const;
+    // The last character ch, found by characters of the code page: on a
+    // double-byte page a trail byte may equal ch without being that character.
+    int ReverseFind(char ch, UINT nCodePage = CP_ACP) const;
     CString Left(int nCount) const;
     CString Mid(int nFirst) const;
 

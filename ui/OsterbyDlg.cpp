@@ -51,6 +51,8 @@ ON_WM_ENDSESSION()
 END_MESSAGE_MAP()
 
 COsterbyDlg::COsterbyDlg(CWnd* pParent) : CDialog(IDD_MAIN_DIALOG, pParent) {
+    // Read on the way out even when the window never came up.
+    m_bManual = 0;
     m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
@@ -64,10 +66,21 @@ LPTOP_LEVEL_EXCEPTION_FILTER g_pfnPrevCrashFilter = nullptr;
 }  // namespace
 
 COsterbyDlg::~COsterbyDlg() {
-    if (g_pFanGuardDlg == this) {
-        g_pFanGuardDlg = nullptr;
-        ::SetUnhandledExceptionFilter(g_pfnPrevCrashFilter);
-    }
+    if (g_pFanGuardDlg != this) return;
+    g_pFanGuardDlg = nullptr;
+    // There is no way to read the filter without replacing it. A filter
+    // installed since ours goes back in: it may still pass crashes on to ours,
+    // which with no dialog left only passes them on to the one before.
+    LPTOP_LEVEL_EXCEPTION_FILTER pfnCurrent = ::SetUnhandledExceptionFilter(g_pfnPrevCrashFilter);
+    if (pfnCurrent != &COsterbyDlg::HandFanBackOnCrash) ::SetUnhandledExceptionFilter(pfnCurrent);
+}
+
+INT_PTR COsterbyDlg::DoModal() {
+    INT_PTR nResult = CDialog::DoModal();
+    // Whatever ended the run (Exit, a cancel, WM_QUIT, the window destroyed,
+    // the session ending), the fan must not stay where the user last put it.
+    HandFanBack();
+    return nResult;
 }
 
 LONG WINAPI COsterbyDlg::HandFanBackOnCrash(EXCEPTION_POINTERS* pInfo) {
@@ -287,41 +300,40 @@ void COsterbyDlg::OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar) {
     WriteEcRegister(HighByte(wReg), LowByte(wReg), static_cast<BYTE>(nSliderPos & 0xFF));
 }
 
+// Stop and Exit write the EC's own control back in every state: the user asks
+// for it, and another program may have left the fan in manual mode.
 void COsterbyDlg::OnBnClickedStop() {
     SetSliderPos(0);
-    m_bManual = 0;
-    ManualModeOff();
+    HandFanBack(TRUE);
 }
 
 void COsterbyDlg::OnBnClickedExit() {
-    m_bManual = 0;
-    ManualModeOff();
+    HandFanBack(TRUE);
     KillTimer(IDT_SAMPLE);
     CDialog::OnCancel();
 }
 
-void COsterbyDlg::HandFanBack() {
-    if (!m_bManual) return;
+void COsterbyDlg::HandFanBack(BOOL bEvenIfAutomatic) {
+    if (!m_bManual && !bEvenIfAutomatic) return;
     m_bManual = 0;
     ManualModeOff();
 }
 
-// The close box, the system menu's Close and Alt+F4 end the dialog here. A fan
-// left in manual mode with nobody running it could stay stopped under load, so
-// these paths hand it back to the EC exactly as Exit does.
-void COsterbyDlg::OnCancel() {
-    HandFanBack();
-    CDialog::OnCancel();
-}
+// Nothing in the window asks for OK: there is no OK button and Enter is
+// filtered. An IDOK from the dialog manager or from another program would end
+// the dialog through the base class, so it is ignored and the window stays.
+void COsterbyDlg::OnOK() {}
 
 BOOL COsterbyDlg::OnQueryEndSession() {
     return TRUE;
 }
 
 void COsterbyDlg::OnEndSession(BOOL bEnding) {
-    // The process is ended without the dialog closing: hand the fan back now.
-    if (bEnding) {
-        HandFanBack();
-        KillTimer(IDT_SAMPLE);
-    }
+    if (!bEnding) return;
+    // The system may end the process as soon as this returns, without the
+    // modal run coming to its end: hand the fan back now. The dialog ends as
+    // well, so a process left running does not show frozen readings.
+    HandFanBack();
+    KillTimer(IDT_SAMPLE);
+    EndDialog(IDCANCEL);
 }

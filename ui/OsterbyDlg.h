@@ -17,11 +17,15 @@ class COsterbyDlg : public CDialog {
     explicit COsterbyDlg(CWnd* pParent = nullptr);
     ~COsterbyDlg() override;
 
+    // Runs the window; however the run ends, a fan still under manual
+    // control is handed back to the EC before this returns.
+    INT_PTR DoModal() override;
+
   protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL PreTranslateMessage(MSG* pMsg) override;
     BOOL OnInitDialog() override;
-    void OnCancel() override;
+    void OnOK() override;
 
     void OnSysCommand(UINT nID, LPARAM lParam);
     void OnPaint();
@@ -44,7 +48,10 @@ class COsterbyDlg : public CDialog {
 
     BOOL IsPwm0Selected();
     void SetSliderPos(int nPos);
-    void HandFanBack();
+    // The one place that gives the fan back to the EC (0 to the mode
+    // register). It writes once per spell of manual mode, however many ways
+    // out call it; bEvenIfAutomatic writes also with manual mode off.
+    void HandFanBack(BOOL bEvenIfAutomatic = FALSE);
     // A crash in manual mode would leave the fan where the user last put it,
     // with nothing left to hand it back: the top-level exception filter does.
     static LONG WINAPI HandFanBackOnCrash(EXCEPTION_POINTERS* pInfo);

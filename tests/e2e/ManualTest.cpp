@@ -140,67 +140,102 @@ TEST_F(ManualTest, StopHandsBackInEveryState) {
     app->Click(1006);
 }
 
-TEST_F(ManualTest, ExitInManualModeHandsBackAndEnds) {
-    app->Click(1041);
-    app->MoveSlider(70);
-    size_t from = CallCount();
-    ::PostMessageA(app->MainWindow(), WM_COMMAND, MAKEWPARAM(1006, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(app->Item(1006)));
-    ASSERT_TRUE(app->WaitForExit());
-    ExpectOnlyHandBack(Writes(from));
-    EXPECT_EQ(WrSimPeek(kManualMode), 0);
+void PostCommand(const VorlaneProcess& app, int id) {
+    ::PostMessageA(app.MainWindow(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(app.Item(id)));
 }
 
-// Close box, system-menu Close and Alt+F4 all arrive as SC_CLOSE.
-void CloseLikeAUser(HWND hMain, int how) {
-    if (how == 0) {
-        ::PostMessageA(hMain, WM_SYSCOMMAND, SC_CLOSE, 0);
-    } else if (how == 1) {
-        ::PostMessageA(hMain, WM_CLOSE, 0, 0);
-    } else {
-        ::SetForegroundWindow(hMain);
-        ::PostMessageA(hMain, WM_SYSKEYDOWN, VK_F4, 0x20000000);
-        ::PostMessageA(hMain, WM_SYSKEYUP, VK_F4, 0xE0000000);
-    }
+DWORD ThreadOf(HWND hWnd) {
+    return ::GetWindowThreadProcessId(hWnd, nullptr);
 }
 
-TEST_F(ManualTest, EveryClosingPathInManualModeHandsTheFanBack) {
-    for (int how = 0; how < 3; ++how) {
-        SCOPED_TRACE(how);
-        if (how > 0) {
-            app.reset(new VorlaneProcess(dir));
-            ASSERT_NE(app->WaitForMainWindow(), nullptr);
+// Has the program's own thread destroy its main window, with no EndDialog.
+void DestroyFromInside(const VorlaneProcess& app) {
+    HMODULE hHook = ::LoadLibraryA("destroy_hook.dll");
+    HOOKPROC pfn = reinterpret_cast<HOOKPROC>(
+        reinterpret_cast<void*>(::GetProcAddress(hHook, "DestroyOnRequest")));
+    HHOOK hHooked = ::SetWindowsHookExA(WH_GETMESSAGE, pfn, hHook, ThreadOf(app.MainWindow()));
+    ASSERT_NE(hHooked, nullptr) << "hook not placed";
+    ::PostMessageA(app.MainWindow(), ::RegisterWindowMessageA("VorlaneTestDestroyWindow"), 0, 0);
+    app.WaitForExit();
+    ::UnhookWindowsHookEx(hHooked);
+    ::FreeLibrary(hHook);
+}
+
+void EndSession(const VorlaneProcess& app, BOOL bEnding) {
+    EXPECT_NE(::SendMessageA(app.MainWindow(), WM_QUERYENDSESSION, 0, 0), 0);
+    ::SendMessageA(app.MainWindow(), WM_ENDSESSION, bEnding, 0);
+}
+
+// Every way the main window can be asked to end, as another program (or the
+// user through the system) would ask. Exit hands back in every state; a
+// window that stays open is left by Exit afterwards.
+enum Outcome { kCloses, kClosesByExit, kStaysOpen };
+struct Ending {
+    const char* name;
+    void (*ask)(const VorlaneProcess& app);
+    Outcome outcome;
+};
+
+const Ending kEndings[] = {
+    {"Exit", [](const VorlaneProcess& a) { PostCommand(a, 1006); }, kClosesByExit},
+    {"IDCANCEL", [](const VorlaneProcess& a) { PostCommand(a, IDCANCEL); }, kCloses},
+    // Nothing in the window asks for OK: it is ignored.
+    {"IDOK", [](const VorlaneProcess& a) { PostCommand(a, IDOK); }, kStaysOpen},
+    // The close box and the system menu's Close send SC_CLOSE.
+    {"SC_CLOSE",
+     [](const VorlaneProcess& a) { ::PostMessageA(a.MainWindow(), WM_SYSCOMMAND, SC_CLOSE, 0); },
+     kCloses},
+    {"WM_CLOSE", [](const VorlaneProcess& a) { ::PostMessageA(a.MainWindow(), WM_CLOSE, 0, 0); },
+     kCloses},
+    {"Alt+F4",
+     [](const VorlaneProcess& a) {
+         ::SetForegroundWindow(a.MainWindow());
+         ::PostMessageA(a.MainWindow(), WM_SYSKEYDOWN, VK_F4, 0x20000000);
+         ::PostMessageA(a.MainWindow(), WM_SYSKEYUP, VK_F4, 0xE0000000);
+     },
+     kCloses},
+    {"WM_QUIT",
+     [](const VorlaneProcess& a) { ::PostThreadMessageA(ThreadOf(a.MainWindow()), WM_QUIT, 0, 0); },
+     kCloses},
+    {"destroyed from inside", DestroyFromInside, kCloses},
+    {"session end", [](const VorlaneProcess& a) { EndSession(a, TRUE); }, kCloses},
+    {"session end cancelled", [](const VorlaneProcess& a) { EndSession(a, FALSE); }, kStaysOpen},
+};
+
+TEST_F(ManualTest, EveryWayOutHandsTheFanBackOnceOnlyInManualMode) {
+    for (bool manual : {true, false}) {
+        for (const Ending& e : kEndings) {
+            SCOPED_TRACE(testing::Message() << e.name << (manual ? ", manual" : ", automatic"));
+            if (app == nullptr) {
+                app.reset(new VorlaneProcess(dir));
+                ASSERT_NE(app->WaitForMainWindow(), nullptr);
+            }
+            if (manual) {
+                app->Click(1041);
+                app->MoveSlider(10);
+                ASSERT_EQ(WrSimPeek(kManualMode), 1);
+            }
+            size_t from = CallCount();
+            e.ask(*app);
+            if (e.outcome == kStaysOpen) {
+                // Posted after the request: once it shows, the request was handled.
+                ::PostMessageA(app->Item(1051), BM_CLICK, 0, 0);
+                ASSERT_TRUE(WaitFor([&] {
+                    return ::SendMessageA(app->Item(1051), BM_GETCHECK, 0, 0) == BST_CHECKED;
+                })) << "window gone";
+                EXPECT_TRUE(Writes(from).empty());
+                app->Click(1006);
+            }
+            ASSERT_TRUE(app->WaitForExit());
+            if (manual || e.outcome != kCloses) {
+                ExpectOnlyHandBack(Writes(from));
+            } else {
+                EXPECT_TRUE(Writes(from).empty());
+            }
+            app.reset();
         }
-        app->Click(1041);
-        app->MoveSlider(10);
-        ASSERT_EQ(WrSimPeek(kManualMode), 1);
-        size_t from = CallCount();
-        CloseLikeAUser(app->MainWindow(), how);
-        ASSERT_TRUE(app->WaitForExit());
-        ExpectOnlyHandBack(Writes(from));
-        EXPECT_EQ(WrSimPeek(kManualMode), 0);
     }
-}
-
-TEST_F(ManualTest, ClosingPathsInAutomaticModeWriteNothing) {
-    for (int how = 0; how < 3; ++how) {
-        SCOPED_TRACE(how);
-        if (how > 0) {
-            app.reset(new VorlaneProcess(dir));
-            ASSERT_NE(app->WaitForMainWindow(), nullptr);
-        }
-        CloseLikeAUser(app->MainWindow(), how);
-        ASSERT_TRUE(app->WaitForExit());
-        EXPECT_TRUE(Writes().empty());
-    }
-}
-
-TEST_F(ManualTest, SessionEndInManualModeHandsTheFanBack) {
-    app->Click(1041);
-    ASSERT_EQ(WrSimPeek(kManualMode), 1);
-    EXPECT_NE(::SendMessageA(app->MainWindow(), WM_QUERYENDSESSION, 0, 0), 0);
-    ::SendMessageA(app->MainWindow(), WM_ENDSESSION, TRUE, 0);
-    EXPECT_EQ(WrSimPeek(kManualMode), 0);
 }
 
 // A library that crashes takes the program down; in manual mode the fan must

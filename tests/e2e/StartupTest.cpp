@@ -2,6 +2,8 @@
 // tick, and the single-instance rule across processes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/e2e/Harness.h"
 
 namespace {
@@ -16,26 +18,37 @@ class StartupTest : public ::testing::Test {
     }
 };
 
-// The index triple of the first EC call the program makes with this Led.ini.
-std::vector<int> FirstCallTriple(const char* ledIni) {
+// The index triples of the first EC read and of Test's first write with this
+// Led.ini, one after the other; `pWrite` gets that write's whole argument list.
+std::vector<int> CallTriples(const char* ledIni, std::vector<int>* pWrite = nullptr) {
     InstallDir dir;
     if (ledIni != nullptr) dir.WriteLedIni(ledIni);
     WrSimLogClear();
     VorlaneProcess app(dir);
     if (app.WaitForMainWindow() == nullptr || !WaitForCalls(app.Pid(), 1)) return {};
-    WRSIM_CALL c = CallsOf(app.Pid()).front();
-    return {c.args[4], c.args[5], c.args[6]};
+    app.Click(1041);
+    app.Click(1006);
+    std::vector<WRSIM_CALL> calls = CallsOf(app.Pid());
+    auto write = std::find_if(calls.begin(), calls.end(),
+                              [](const WRSIM_CALL& c) { return c.isWrite != 0; });
+    if (write == calls.end()) return {};
+    if (pWrite != nullptr) pWrite->assign(write->args, write->args + write->argCount);
+    const WRSIM_CALL& read = calls.front();
+    return {read.args[4],   read.args[5],   read.args[6],
+            write->args[5], write->args[6], write->args[7]};
 }
 
-TEST_F(StartupTest, LedIniSelectsTheIndexTriple) {
-    const std::vector<int> kClear = {6, 7, 8};
-    const std::vector<int> kSet = {0, 1, 2};
-    EXPECT_EQ(FirstCallTriple(nullptr), kClear) << "no Led.ini";
-    EXPECT_EQ(FirstCallTriple("[PLATFORM_TYPE]\r\nValue=0\r\n"), kClear);
-    EXPECT_EQ(FirstCallTriple("[PLATFORM_TYPE]\r\nValue=1\r\n"), kSet);
-    EXPECT_EQ(FirstCallTriple("[PLATFORM_TYPE]\r\nValue=7\r\n"), kSet) << "any nonzero value";
-    EXPECT_EQ(FirstCallTriple("[OTHER]\r\nValue=1\r\n"), kClear) << "section missing";
-    EXPECT_EQ(FirstCallTriple("[PLATFORM_TYPE]\r\nOther=1\r\n"), kClear) << "key missing";
+TEST_F(StartupTest, LedIniSelectsTheIndexTripleOfReadsAndWrites) {
+    const std::vector<int> kClear = {6, 7, 8, 6, 7, 8};
+    const std::vector<int> kSet = {0, 1, 2, 0, 1, 2};
+    std::vector<int> write;
+    EXPECT_EQ(CallTriples(nullptr), kClear) << "no Led.ini";
+    EXPECT_EQ(CallTriples("[PLATFORM_TYPE]\r\nValue=0\r\n"), kClear);
+    EXPECT_EQ(CallTriples("[PLATFORM_TYPE]\r\nValue=1\r\n", &write), kSet);
+    EXPECT_EQ(write, std::vector<int>({108, 104, 145, 48, 1, 0, 1, 2, 1, 2}));
+    EXPECT_EQ(CallTriples("[PLATFORM_TYPE]\r\nValue=7\r\n"), kSet) << "any nonzero value";
+    EXPECT_EQ(CallTriples("[OTHER]\r\nValue=1\r\n"), kClear) << "section missing";
+    EXPECT_EQ(CallTriples("[PLATFORM_TYPE]\r\nOther=1\r\n"), kClear) << "key missing";
 }
 
 TEST_F(StartupTest, FirstTickReadsCpuTemperatureAndShowsZeroElsewhere) {

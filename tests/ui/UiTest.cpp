@@ -2,11 +2,13 @@
 // keyboard filter, and the fan-speed conversion.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <thread>
 
 #include "app/Globals.h"
 #include "tests/e2e/Harness.h"
+#include "ui/AboutDlg.h"
 #include "ui/OsterbyDlg.h"
 #include "ui/resource.h"
 
@@ -25,13 +27,46 @@ TEST(FanSpeedTest, CountsConvertAsTheTachometerMeansThem) {
     for (const Case& c : kCases) EXPECT_EQ(FanSpeedFromCount(c.count), c.rpm) << c.count;
 }
 
+// The main window with its chart open to the tests.
+class PeekDlg : public COsterbyDlg {
+  public:
+    CMultiColorPlotCtrl& Plot() { return m_plot; }
+};
+
+// Pointers to members formed through a derived class reach the protected
+// members of any chart.
+struct PlotPeer : CMultiColorPlotCtrl {
+    static std::string Settings(CMultiColorPlotCtrl& p) {
+        char sz[400];
+        snprintf(sz, sizeof(sz),
+                 "'%s' '%s' %g to %g%s, spacing %d (%d points), grid x %d, caption %d, style %d",
+                 p.*&PlotPeer::m_szTitle, p.*&PlotPeer::m_szUnit, p.*&PlotPeer::m_fRangeMin,
+                 p.*&PlotPeer::m_fRangeMax, p.*&PlotPeer::m_bFixedRange ? " fixed" : "",
+                 p.*&PlotPeer::m_nPointSpacing, p.*&PlotPeer::m_nPointCount,
+                 p.*&PlotPeer::m_nGridStepX, p.*&PlotPeer::m_nCaptionMode,
+                 p.*&PlotPeer::m_nPlotStyle);
+        return sz;
+    }
+    // The values, newest last, and the number of EC calls logged by then.
+    static std::vector<float> Values(CMultiColorPlotCtrl& p, DWORD* pCalls) {
+        CRITICAL_SECTION& cs = p.*&PlotPeer::m_csValues;
+        ::EnterCriticalSection(&cs);
+        const float* pValues = p.*&PlotPeer::m_pValues;
+        std::vector<float> values(pValues, pValues + p.*&PlotPeer::m_nPointCount);
+        *pCalls = WrSimLogCount();
+        ::LeaveCriticalSection(&cs);
+        return values;
+    }
+};
+
 // Runs the main dialog modally on its own thread, as the program does on its one.
 class DialogThread {
   public:
     DialogThread() {
         m_thread = std::thread([this] {
-            COsterbyDlg dlg;
+            PeekDlg dlg;
             g_testApp.m_pMainWnd = &dlg;
+            m_pDlg = &dlg;
             dlg.DoModal();
         });
         WaitFor([this] {
@@ -46,11 +81,24 @@ class DialogThread {
         m_thread.join();
     }
     HWND Wnd() const { return m_hWnd; }
+    CMultiColorPlotCtrl& Plot() { return m_pDlg.load()->Plot(); }
 
   private:
     std::thread m_thread;
     HWND m_hWnd = nullptr;
+    std::atomic<PeekDlg*> m_pDlg{nullptr};
 };
+
+// The About box once it is up: found any earlier, it may not have its OK
+// button yet, and a key posted to a missing button goes nowhere.
+HWND WaitForAboutBox() {
+    HWND hAbout = nullptr;
+    WaitFor([&] {
+        hAbout = ::FindWindowA("#32770", "About Vorlane");
+        return hAbout != nullptr && ::IsWindowVisible(hAbout);
+    });
+    return hAbout != nullptr && ::IsWindowVisible(hAbout) ? hAbout : nullptr;
+}
 
 class MainWindowTest : public ::testing::Test {
   protected:
@@ -151,9 +199,8 @@ TEST_F(MainWindowTest, TemplatesHoldEveryControlInOrder) {
     EXPECT_EQ(::SendMessageA(::GetDlgItem(dlg.Wnd(), IDC_PWM4), BM_GETCHECK, 0, 0), BST_UNCHECKED);
 
     ::PostMessageA(dlg.Wnd(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
-    HWND hAbout = nullptr;
-    ASSERT_TRUE(
-        WaitFor([&] { return (hAbout = ::FindWindowA("#32770", "About Vorlane")) != nullptr; }));
+    HWND hAbout = WaitForAboutBox();
+    ASSERT_NE(hAbout, nullptr);
     const ControlSpec kAbout[] = {
         {-1, "Static", "Vorlane Version 1.0", SS_LEFT | SS_NOPREFIX | WS_GROUP, 0},
         {-1, "Static", nullptr, SS_LEFT | WS_GROUP, 0},
@@ -162,6 +209,9 @@ TEST_F(MainWindowTest, TemplatesHoldEveryControlInOrder) {
     };
     ExpectControls(hAbout, kAbout, sizeof(kAbout) / sizeof(kAbout[0]));
     EXPECT_FALSE(::IsWindowEnabled(dlg.Wnd())) << "the About box is modal over the main window";
+    DWORD nCalls = WrSimLogCount();
+    EXPECT_TRUE(WaitFor([&] { return WrSimLogCount() >= nCalls + 2; }))
+        << "sampling stopped while the About box is open";
     ::PostMessageA(hAbout, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitFor([&] { return !::IsWindow(hAbout); }));
     EXPECT_TRUE(::IsWindowEnabled(dlg.Wnd()));
@@ -175,6 +225,86 @@ TEST_F(MainWindowTest, PathsComeFromTheExecutableLocation) {
     dir = dir.substr(0, dir.rfind('\\'));
     EXPECT_STREQ(g_strExeDir, dir.c_str());
     EXPECT_STREQ(g_strIniPath, (dir + "\\data\\Led.ini").c_str());
+}
+
+WORD LoggedRegister(DWORD nIndex) {
+    WRSIM_CALL c = {};
+    WrSimLogGet(nIndex, &c);
+    return Reg(c);
+}
+
+TEST_F(MainWindowTest, ChartIsSetUpForTheFanSpeedAndFedOnEveryTick) {
+    WrSimFreeze(TRUE);
+    WrSimPoke(0x1821, 0x04);
+    WrSimPoke(0x1820, 0x36);  // 2000 rpm
+    DialogThread dlg;
+    ASSERT_NE(dlg.Wnd(), nullptr);
+    RECT rc;
+    ::GetClientRect(::GetDlgItem(dlg.Wnd(), IDC_CHART), &rc);
+    char szExpected[200];
+    snprintf(szExpected, sizeof(szExpected),
+             "'Fan Speed' ' RPM ' 0 to 7000 fixed, spacing 4 (%d points), grid x 15, caption 4, "
+             "style 1",
+             static_cast<int>(rc.right / 4));
+    EXPECT_EQ(PlotPeer::Settings(dlg.Plot()), szExpected);
+
+    // Ticks counted from the first fan-speed read: each appended 2000 once,
+    // but the last may still wait for the chart's lock.
+    auto ticksSinceFanRead = [](DWORD nCalls) {
+        int nTicks = 0;
+        for (DWORD i = 0; i < nCalls; ++i) {
+            WORD wReg = LoggedRegister(i);
+            if (wReg == 0x1821 || (nTicks > 0 && wReg != 0x1820)) ++nTicks;
+        }
+        return nTicks;
+    };
+    ASSERT_TRUE(WaitFor([&] { return ticksSinceFanRead(WrSimLogCount()) >= 6; }, 15000));
+    DWORD nCalls = 0;
+    std::vector<float> values = PlotPeer::Values(dlg.Plot(), &nCalls);
+    int nTicks = ticksSinceFanRead(nCalls);
+    int nFed = 0;
+    while (nFed < static_cast<int>(values.size()) && values[values.size() - 1 - nFed] == 2000.0f) {
+        ++nFed;
+    }
+    EXPECT_TRUE(nFed == nTicks || nFed == nTicks - 1) << nFed << " of " << nTicks << " ticks";
+    ASSERT_GT(values.size(), static_cast<size_t>(nFed));
+    EXPECT_EQ(values[values.size() - 1 - nFed], 0.0f) << "before the first fan-speed read";
+}
+
+LONG WINAPI LaterCrashFilter(EXCEPTION_POINTERS*) {
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// The window puts back the crash filter it found, unless another has been
+// installed over its own since.
+TEST_F(MainWindowTest, CrashFilterInstalledLaterOutlivesTheWindow) {
+    LPTOP_LEVEL_EXCEPTION_FILTER pfnBefore = ::SetUnhandledExceptionFilter(nullptr);
+    ::SetUnhandledExceptionFilter(pfnBefore);
+    { DialogThread dlg; }
+    EXPECT_EQ(::SetUnhandledExceptionFilter(pfnBefore), pfnBefore);
+    {
+        DialogThread dlg;
+        ::SetUnhandledExceptionFilter(&LaterCrashFilter);
+    }
+    EXPECT_EQ(::SetUnhandledExceptionFilter(pfnBefore), &LaterCrashFilter);
+}
+
+// A dialog ended inside a message sent from another thread leaves its modal
+// run although nothing is posted to it: the About box runs no timer.
+TEST_F(MainWindowTest, DialogEndedInsideASentMessageCloses) {
+    std::thread about([] {
+        CAboutDlg dlg;
+        dlg.DoModal();
+    });
+    HWND hAbout = WaitForAboutBox();
+    bool bClosed = false;
+    if (hAbout != nullptr) {
+        ::SendMessageA(hAbout, WM_COMMAND, IDOK, 0);
+        bClosed = WaitFor([&] { return !::IsWindow(hAbout); }, 3000);
+        if (!bClosed) ::PostMessageA(hAbout, WM_NULL, 0, 0);
+    }
+    about.join();
+    EXPECT_TRUE(bClosed);
 }
 
 TEST_F(MainWindowTest, SystemMenuEndsWithSeparatorAndAboutItem) {
@@ -200,9 +330,8 @@ TEST_F(MainWindowTest, AboutOpensForIds16To31AndClosesOnEnterOrEscape) {
     for (size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(kIds[i]);
         ::PostMessageA(dlg.Wnd(), WM_SYSCOMMAND, kIds[i], 0);
-        HWND hAbout = nullptr;
-        ASSERT_TRUE(WaitFor(
-            [&] { return (hAbout = ::FindWindowA("#32770", "About Vorlane")) != nullptr; }));
+        HWND hAbout = WaitForAboutBox();
+        ASSERT_NE(hAbout, nullptr);
         WPARAM key = i % 2 == 0 ? VK_ESCAPE : VK_RETURN;
         HWND hFocus = ::GetDlgItem(hAbout, IDOK);
         ::PostMessageA(hFocus, WM_KEYDOWN, key, 0);
@@ -279,9 +408,24 @@ TEST(DataExchangeTest, TextReachesAControlMadeAgainUnderTheSameId) {
     ::GetWindowTextA(hSecond, text, sizeof(text));
     EXPECT_STREQ(text, "second");
 
+    // The locale's ordering ignores the soft hyphen: these texts compare equal there.
+    ::SetWindowTextA(hThird, "1\xAD");
+    dlg.m_strText = "\xAD\x31";
+    dlg.UpdateData(FALSE);
+    ::GetWindowTextA(hThird, text, sizeof(text));
+    EXPECT_STREQ(text, "\xAD\x31");
+
     dlg.Detach();
     ::DestroyWindow(hOtherHost);
     ::DestroyWindow(hHost);
+}
+
+// In Shift-JIS 0x95 0x5C is one character whose trail byte is a backslash.
+TEST(StringTest, ReverseFindSkipsTrailBytes) {
+    CString strPath("C:\\X\\\x95\x5C.exe");
+    EXPECT_EQ(strPath.ReverseFind('\\', 932), 4);
+    EXPECT_EQ(strPath.ReverseFind('\\', 1252), 6);
+    EXPECT_EQ(strPath.ReverseFind('/', 932), -1);
 }
 
 }  // namespace
