@@ -1,6 +1,7 @@
 #include "ec/EcAccess.h"
 
 #include "app/Globals.h"
+#include "ec/EcProtocol.h"
 
 extern "C" {
 // WrRdIO.dll, bound at load time. Every argument is a byte: only the low 8
@@ -14,28 +15,12 @@ __declspec(dllimport) int __stdcall SetRegisterValue(BYTE bPortCmd, BYTE bPortDa
                                                      BYTE bConst2);
 }
 
-namespace {
-
-// The EC's second host interface: command/status port, then data port.
-const BYTE kPortCmd = 108;
-const BYTE kPortData = 104;
-
-struct IndexTriple {
-    BYTE b1, b2, b3;
-};
-
-IndexTriple PlatformTriple() {
-    return g_bPlatformType ? IndexTriple{0, 1, 2} : IndexTriple{6, 7, 8};
-}
-
-}  // namespace
-
 int ReadEcRegister(BYTE bHigh, BYTE bLow) {
-    IndexTriple t = PlatformTriple();
-    return GetRegisterValue(kPortCmd, kPortData, bHigh, bLow, t.b1, t.b2, t.b3, 1, 1);
+    EcIndexTriple t = EcTripleFor(g_bPlatformType);
+    return GetRegisterValue(kEcPortCmd, kEcPortData, bHigh, bLow, t.b1, t.b2, t.b3, 1, 1);
 }
 
 int WriteEcRegister(BYTE bHigh, BYTE bLow, BYTE bValue) {
-    IndexTriple t = PlatformTriple();
-    return SetRegisterValue(kPortCmd, kPortData, bHigh, bLow, bValue, t.b1, t.b2, t.b3, 1, 2);
+    EcIndexTriple t = EcTripleFor(g_bPlatformType);
+    return SetRegisterValue(kEcPortCmd, kEcPortData, bHigh, bLow, bValue, t.b1, t.b2, t.b3, 1, 2);
 }

@@ -52,7 +52,7 @@ OUT="$BUILD/bench-out"
 rm -rf "$OUT"
 mkdir -p "$OUT"
 cd "$BUILD"
-for bench in bench_chart bench_tick bench_wrrdio bench_process; do
+for bench in bench_chart bench_tick bench_wrrdio bench_guard bench_process; do
     # Files, not pipes: Wine's helper processes inherit the output handles.
     if ! wine "$bench.exe" >"$OUT/$bench.rows" 2>"$OUT/$bench.notes" </dev/null; then
         echo "$bench failed:" >&2
@@ -63,9 +63,9 @@ done
 
 echo "| Figure | Median | Spread | Repetitions | Target | Verdict |"
 echo "|---|---|---|---|---|---|"
-for bench in bench_chart bench_tick bench_wrrdio bench_process; do
+for bench in bench_chart bench_tick bench_wrrdio bench_guard bench_process; do
     tr -d '\r' <"$OUT/$bench.rows" | grep '^|'
 done
-for bench in bench_chart bench_tick bench_wrrdio bench_process; do
+for bench in bench_chart bench_tick bench_wrrdio bench_guard bench_process; do
     tr -d '\r' <"$OUT/$bench.notes" | grep -v '^$' >&2 || true
 done

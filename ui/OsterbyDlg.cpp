@@ -1,5 +1,6 @@
 #include "ui/OsterbyDlg.h"
 
+#include "app/FanGuardian.h"
 #include "app/Globals.h"
 #include "ec/EcAccess.h"
 #include "ui/AboutDlg.h"
@@ -129,6 +130,8 @@ BOOL COsterbyDlg::OnInitDialog() {
 
     g_bPlatformType =
         ::GetPrivateProfileIntA("PLATFORM_TYPE", "Value", 0, g_strIniPath) != 0 ? 1 : 0;
+    // Hands the fan back should this process be ended from outside.
+    StartFanGuardian(g_bPlatformType);
 
     m_plot.SetTitle("Fan Speed");
     m_plot.SetUnit(" RPM ");
@@ -269,12 +272,17 @@ void COsterbyDlg::ReadPwmDuty(WORD wReg) {
 
 // ---- Manual fan control ----------------------------------------------------
 
+// The guardian learns of each change before the write, so that whenever this
+// process is ended, a hand-back owed or under way is made by the guardian.
 void COsterbyDlg::ManualModeOn() {
+    FanGuardManualOn();
     WriteEcRegister(HighByte(kRegManualMode), LowByte(kRegManualMode), 1);
 }
 
 void COsterbyDlg::ManualModeOff() {
+    FanGuardHandingBack();
     WriteEcRegister(HighByte(kRegManualMode), LowByte(kRegManualMode), 0);
+    FanGuardHandedBack();
 }
 
 void COsterbyDlg::OnBnClickedTest() {

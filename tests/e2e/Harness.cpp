@@ -1,6 +1,7 @@
 #include "tests/e2e/Harness.h"
 
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 
@@ -65,7 +66,9 @@ InstallDir::InstallDir() {
     ::CreateDirectoryA(m_path.c_str(), nullptr);
     std::string src = ModuleDir();
     ::CopyFileA((src + "\\Vorlane.exe").c_str(), ExePath().c_str(), FALSE);
-    ::CopyFileA((src + "\\WrRdIO.dll").c_str(), (m_path + "\\WrRdIO.dll").c_str(), FALSE);
+    for (const char* name : {"WrRdIO.dll", "VorlaneGuard.exe"}) {
+        ::CopyFileA((src + "\\" + name).c_str(), (m_path + "\\" + name).c_str(), FALSE);
+    }
 }
 
 InstallDir::~InstallDir() {
@@ -181,6 +184,39 @@ void VorlaneProcess::CheckRadio(int id) const {
 
 bool VorlaneProcess::WaitForExit(DWORD timeoutMs) const {
     return Started() && ::WaitForSingleObject(m_pi.hProcess, timeoutMs) == WAIT_OBJECT_0;
+}
+
+namespace {
+
+// Every running process's entry, to `visit`, until it answers false.
+void ForEachProcess(const std::function<bool(const PROCESSENTRY32&)>& visit) {
+    HANDLE hSnap = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (hSnap == INVALID_HANDLE_VALUE) return;
+    PROCESSENTRY32 pe = {};
+    pe.dwSize = sizeof(pe);
+    for (BOOL b = ::Process32First(hSnap, &pe); b && visit(pe); b = ::Process32Next(hSnap, &pe)) {
+    }
+    ::CloseHandle(hSnap);
+}
+
+}  // namespace
+
+std::vector<DWORD> GuardianPids() {
+    std::vector<DWORD> pids;
+    ForEachProcess([&](const PROCESSENTRY32& pe) {
+        if (lstrcmpiA(pe.szExeFile, "VorlaneGuard.exe") == 0) pids.push_back(pe.th32ProcessID);
+        return true;
+    });
+    return pids;
+}
+
+DWORD ParentPid(DWORD pid) {
+    DWORD parent = 0;
+    ForEachProcess([&](const PROCESSENTRY32& pe) {
+        if (pe.th32ProcessID == pid) parent = pe.th32ParentProcessID;
+        return parent == 0;
+    });
+    return parent;
 }
 
 std::vector<WRSIM_CALL> CallsOf(DWORD pid) {

@@ -31,7 +31,8 @@ void RemoveFolderTree(const std::string& dir);
 // Top-level windows that belong to `pid`, visible or not.
 std::vector<HWND> TopLevelWindowsOf(DWORD pid);
 
-// A folder holding Vorlane.exe and WrRdIO.dll, removed when destroyed.
+// A folder holding Vorlane.exe, WrRdIO.dll and VorlaneGuard.exe, removed when
+// destroyed.
 class InstallDir {
   public:
     InstallDir();
@@ -79,6 +80,11 @@ class VorlaneProcess {
     HWND m_hWnd = nullptr;
     DWORD m_startError = 0;
 };
+
+// The guardian processes (VorlaneGuard.exe) running now.
+std::vector<DWORD> GuardianPids();
+// The process that started `pid`; 0 when `pid` is not running.
+DWORD ParentPid(DWORD pid);
 
 // The library calls one process made since the log was last cleared.
 std::vector<WRSIM_CALL> CallsOf(DWORD pid);

@@ -172,6 +172,13 @@ TEST(ImageTest, ProgramAndLibraryAreWhatWindowsAndAMakersLibraryExpect) {
         }
         EXPECT_TRUE(sawLibrary);
 
+        // The guardian loads the library by name only when it must write.
+        PeFile guard(dir + "\\VorlaneGuard.exe");
+        ASSERT_TRUE(guard.Valid());
+        EXPECT_EQ(guard.Machine(), build.machine);
+        EXPECT_EQ(guard.Subsystem(), IMAGE_SUBSYSTEM_WINDOWS_GUI);
+        for (const auto& dll : guard.Imports()) EXPECT_TRUE(IsSystemDll(dll.first)) << dll.first;
+
         // The stand-in offers the same two names, and otherwise only its test controls.
         PeFile dll(dir + "\\WrRdIO.dll");
         ASSERT_TRUE(dll.Valid());

@@ -35,6 +35,22 @@ class ManualTest : public ::testing::Test {
         EXPECT_EQ(Value(writes[0]), 0);
     }
     size_t CallCount() { return CallsOf(app->Pid()).size(); }
+    // Writes by any process since the log counted `from` calls: the
+    // program's, and its guardian's once the program is gone.
+    static std::vector<WRSIM_CALL> WritesByAnyone(size_t from) {
+        std::vector<WRSIM_CALL> writes;
+        WRSIM_CALL c;
+        for (DWORD i = 0; WrSimLogGet(i, &c); ++i) {
+            if (c.isWrite && c.sequence >= from) writes.push_back(c);
+        }
+        return writes;
+    }
+    // The program has ended, and so has every process of ours: only then is
+    // the count of writes final.
+    void WaitForTheEnd() {
+        ASSERT_TRUE(app->WaitForExit());
+        EXPECT_TRUE(WaitFor([] { return GuardianPids().empty(); })) << "a guardian stayed";
+    }
     int SliderPos() { return static_cast<int>(::SendMessageA(app->Item(1042), TBM_GETPOS, 0, 0)); }
 
     InstallDir dir;
@@ -201,6 +217,22 @@ const Ending kEndings[] = {
     {"destroyed from inside", DestroyFromInside, kCloses},
     {"session end", [](const VorlaneProcess& a) { EndSession(a, TRUE); }, kCloses},
     {"session end cancelled", [](const VorlaneProcess& a) { EndSession(a, FALSE); }, kStaysOpen},
+    // Task Manager's End task: no code of the program runs, its guardian
+    // hands the fan back.
+    {"TerminateProcess", [](const VorlaneProcess& a) { ::TerminateProcess(a.Handle(), 1); },
+     kCloses},
+    // The program goes on without its guardian and hands back by itself.
+    {"guardian killed first",
+     [](const VorlaneProcess&) {
+         for (DWORD pid : GuardianPids()) {
+             HANDLE h = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+             if (h == nullptr) continue;
+             ::TerminateProcess(h, 1);
+             ::WaitForSingleObject(h, 10000);
+             ::CloseHandle(h);
+         }
+     },
+     kStaysOpen},
 };
 
 TEST_F(ManualTest, EveryWayOutHandsTheFanBackOnceOnlyInManualMode) {
@@ -216,7 +248,13 @@ TEST_F(ManualTest, EveryWayOutHandsTheFanBackOnceOnlyInManualMode) {
                 app->MoveSlider(10);
                 ASSERT_EQ(WrSimPeek(kManualMode), 1);
             }
-            size_t from = CallCount();
+            // One guardian, nobody's child once its starter has gone: ending the
+            // program's process tree leaves it.
+            ASSERT_TRUE(WaitFor([&] {
+                std::vector<DWORD> guards = GuardianPids();
+                return guards.size() == 1 && ParentPid(guards[0]) != app->Pid();
+            }));
+            size_t from = WrSimLogCount();
             e.ask(*app);
             if (e.outcome == kStaysOpen) {
                 // Posted after the request: once it shows, the request was handled.
@@ -224,14 +262,14 @@ TEST_F(ManualTest, EveryWayOutHandsTheFanBackOnceOnlyInManualMode) {
                 ASSERT_TRUE(WaitFor([&] {
                     return ::SendMessageA(app->Item(1051), BM_GETCHECK, 0, 0) == BST_CHECKED;
                 })) << "window gone";
-                EXPECT_TRUE(Writes(from).empty());
+                EXPECT_TRUE(WritesByAnyone(from).empty());
                 app->Click(1006);
             }
-            ASSERT_TRUE(app->WaitForExit());
+            WaitForTheEnd();
             if (manual || e.outcome != kCloses) {
-                ExpectOnlyHandBack(Writes(from));
+                ExpectOnlyHandBack(WritesByAnyone(from));
             } else {
-                EXPECT_TRUE(Writes(from).empty());
+                EXPECT_TRUE(WritesByAnyone(from).empty());
             }
             app.reset();
         }
@@ -252,15 +290,15 @@ TEST_F(ManualTest, CrashHandsTheFanBackOnlyInManualMode) {
             app->MoveSlider(10);
             ASSERT_EQ(WrSimPeek(kManualMode), 1);
         }
-        size_t from = CallCount();
+        size_t from = WrSimLogCount();
         WrSimCrashNextRead();
-        ASSERT_TRUE(app->WaitForExit());
+        WaitForTheEnd();
         EXPECT_EQ(app->ExitCode(), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
         if (manual) {
-            ExpectOnlyHandBack(Writes(from));
+            ExpectOnlyHandBack(WritesByAnyone(from));
             EXPECT_EQ(WrSimPeek(kManualMode), 0);
         } else {
-            EXPECT_TRUE(Writes(from).empty());
+            EXPECT_TRUE(WritesByAnyone(from).empty());
         }
     }
 }

@@ -324,12 +324,14 @@ TEST_F(ReleaseTest, UnpackedZipHoldsThisBuildAndTheProgramRunsFromIt) {
     std::map<std::string, std::string> entries = Unzip(zip);
     std::vector<std::string> names;
     for (const auto& e : entries) names.push_back(e.first);
-    const std::vector<std::string> kNames = {"README-Windows.txt", "Vorlane.exe", "WrRdIO.dll"};
+    const std::vector<std::string> kNames = {"README-Windows.txt", "Vorlane.exe",
+                                             "VorlaneGuard.exe", "WrRdIO.dll"};
     ASSERT_EQ(names, kNames);
 
     // The package holds the program and library built with it, not older ones.
-    EXPECT_TRUE(entries["Vorlane.exe"] == ReadWholeFile(TestBinaryDir() + "\\Vorlane.exe"));
-    EXPECT_TRUE(entries["WrRdIO.dll"] == ReadWholeFile(TestBinaryDir() + "\\WrRdIO.dll"));
+    for (const char* name : {"Vorlane.exe", "VorlaneGuard.exe", "WrRdIO.dll"}) {
+        EXPECT_TRUE(entries[name] == ReadWholeFile(TestBinaryDir() + "\\" + name)) << name;
+    }
 
     // A Windows text file: every line ends in CR LF.
     const std::string& readme = entries["README-Windows.txt"];
