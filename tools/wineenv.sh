@@ -25,7 +25,9 @@ vorlane_write_wine_wrappers() {
             printf '#!/bin/sh\nexec /usr/lib/wine/wineserver64 "$@"\n' >"$tree/wine-bin/wineserver"
             ;;
         win32)
-            printf '#!/bin/sh\nexec /usr/bin/wine "$@"\n' >"$tree/wine-bin/wine"
+            # A 32-bit prefix, as before 64-bit Wine was installed beside: in a
+            # WoW64 prefix a 32-bit process's PEB carries no GDI handle table.
+            printf '#!/bin/sh\nexport WINEARCH=win32\nexec /usr/bin/wine "$@"\n' >"$tree/wine-bin/wine"
             printf '#!/bin/sh\nexec /usr/bin/wineserver "$@"\n' >"$tree/wine-bin/wineserver"
             ;;
         *)
