@@ -13,7 +13,9 @@ class CMultiColorPlotCtrl : public CStatic {
     CMultiColorPlotCtrl();
     ~CMultiColorPlotCtrl() override;
 
-    // Safe to call from any thread while the window's thread paints.
+    // AppendValue, SetPointSpacing and the three range operations may be
+    // called from any thread while the window's thread paints; the other
+    // operations belong to the window's thread.
     void AppendValue(float fValue);
 
     // Longer texts are cut to the buffer's size.
@@ -61,6 +63,9 @@ class CMultiColorPlotCtrl : public CStatic {
     // The client row of a value, by the current range and the set-up height.
     int ValueToRow(float fValue) const;
     void RebuildGridPen();
+    // Puts a zeroed window of nCount values and its spacing in place of the
+    // old ones; false, leaving no window, when it cannot be allocated.
+    bool SwapValues(int nCount, int nSpacing);
 
     CBitmap* m_pOldGradientBitmap;
     CBitmap m_bmpGradient;
