@@ -53,6 +53,50 @@ TEST(GdiWrappers, SelectionHandsOutReusedWrappersAndLeavesNothingBehind) {
     EXPECT_EQ(nTemps, CGdiObject::GetTemporaryCount());
 }
 
+// Off-screen surfaces on a window of their own, each with a pen selected in
+// and out: every table and recycler of the wrappers is used on every turn.
+DWORD WINAPI DrawSurfacesOnWindow(LPVOID pWnd) {
+    HWND hWnd = static_cast<HWND>(pWnd);
+    CDC windowDC;
+    windowDC.Attach(::GetDC(hWnd));
+    RECT rcArea = {0, 0, 40, 30};
+    for (int i = 0; i < 5000; ++i) {
+        CMemDC surface(&windowDC, &rcArea);
+        CPen pen;
+        pen.CreatePen(PS_SOLID, 1, kInk);
+        surface.SelectObject(surface.SelectObject(&pen));
+    }
+    ::ReleaseDC(hWnd, windowDC.Detach());
+    return 0;
+}
+
+bool DrawOnTwoThreadsAtOnce(HWND (&hWnds)[2]) {
+    HANDLE hThreads[2];
+    for (int i = 0; i < 2; ++i) {
+        hThreads[i] = ::CreateThread(nullptr, 0, &DrawSurfacesOnWindow, hWnds[i], 0, nullptr);
+    }
+    bool bDone = ::WaitForMultipleObjects(2, hThreads, TRUE, 60000) == WAIT_OBJECT_0;
+    for (HANDLE hThread : hThreads) ::CloseHandle(hThread);
+    return bDone;
+}
+
+TEST(GdiWrappers, TwoThreadsDrawingAtOnceKeepTheTablesWhole) {
+    HWND hWnds[2];
+    for (HWND& hWnd : hWnds) {
+        hWnd = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 40, 30, nullptr, nullptr, nullptr,
+                                 nullptr);
+    }
+    // The first run leaves the recyclers' spares, the stock objects' wrappers
+    // and the system's cache of window contexts for two threads at once.
+    ASSERT_TRUE(DrawOnTwoThreadsAtOnce(hWnds));
+    int nFree = FreeGdiSlots();
+    size_t nTemps = CGdiObject::GetTemporaryCount();
+    ASSERT_TRUE(DrawOnTwoThreadsAtOnce(hWnds));
+    EXPECT_EQ(nFree, FreeGdiSlots());
+    EXPECT_EQ(nTemps, CGdiObject::GetTemporaryCount());
+    for (HWND hWnd : hWnds) ::DestroyWindow(hWnd);
+}
+
 TEST(GdiWrappers, CompatibleBitmapTakesTheTargetsFormat) {
     HWND hWnd = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 9, 9, nullptr, nullptr, nullptr,
                                   nullptr);
