@@ -1,9 +1,13 @@
-// The GDI wrappers and the off-screen surface, on memory contexts of known
-// format and through the process's free GDI handle slots.
+// The framework's GDI and window wrappers and the off-screen surface, on
+// memory contexts of known format and through the process's free GDI handle
+// slots.
 #include <gtest/gtest.h>
 
 #include "ChartTestSupport.h"
 #include "chart/MemDC.h"
+
+// The framework's idle-point clean-up of temporary window wrappers.
+void AfxDeleteTempWndMap();
 
 namespace {
 
@@ -95,6 +99,28 @@ TEST(GdiWrappers, TwoThreadsDrawingAtOnceKeepTheTablesWhole) {
     EXPECT_EQ(nFree, FreeGdiSlots());
     EXPECT_EQ(nTemps, CGdiObject::GetTemporaryCount());
     for (HWND hWnd : hWnds) ::DestroyWindow(hWnd);
+}
+
+// Asks for a temporary wrapper, then reaches this thread's idle point.
+DWORD WINAPI WrapWindowAndIdle(LPVOID hWnd) {
+    CWnd* pTheirs = CWnd::FromHandle(static_cast<HWND>(hWnd));
+    AfxDeleteTempWndMap();
+    return static_cast<DWORD>(reinterpret_cast<UINT_PTR>(pTheirs));
+}
+
+TEST(WndWrappers, AnotherThreadsIdlePointLeavesThisThreadsTemporaryWrapper) {
+    HWND hWnd = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 9, 9, nullptr, nullptr, nullptr,
+                                  nullptr);
+    CWnd* pMine = CWnd::FromHandle(hWnd);
+    HANDLE hThread = ::CreateThread(nullptr, 0, &WrapWindowAndIdle, hWnd, 0, nullptr);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hThread, 60000));
+    DWORD dwTheirs = 0;
+    ::GetExitCodeThread(hThread, &dwTheirs);
+    ::CloseHandle(hThread);
+    ASSERT_NE(reinterpret_cast<UINT_PTR>(pMine), dwTheirs);
+    EXPECT_EQ(pMine, CWnd::FromHandle(hWnd));
+    EXPECT_EQ(hWnd, pMine->m_hWnd);
+    ::DestroyWindow(hWnd);
 }
 
 TEST(GdiWrappers, CompatibleBitmapTakesTheTargetsFormat) {
