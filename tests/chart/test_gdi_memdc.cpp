@@ -43,6 +43,9 @@ TEST(GdiCounter, FreeSlotCountCatchesAFewLeakedObjects) {
 TEST(GdiWrappers, SelectionHandsOutReusedWrappersAndLeavesNothingBehind) {
     DibTarget target(8, 8);
     CDC* pDC = target.dc();
+    // The context's stock pen gets its wrapper at its first selection in the
+    // process and keeps it: stock objects never die.
+    CPen::FromHandle(static_cast<HPEN>(::GetStockObject(BLACK_PEN)));
     int nFree = FreeGdiSlots();
     size_t nTemps = CGdiObject::GetTemporaryCount();
     for (int i = 0; i < 500; ++i) {
@@ -54,7 +57,7 @@ TEST(GdiWrappers, SelectionHandsOutReusedWrappersAndLeavesNothingBehind) {
         EXPECT_EQ(pOld, CPen::FromHandle(static_cast<HPEN>(pOld->m_hObject)));
     }
     EXPECT_EQ(nFree, FreeGdiSlots());
-    EXPECT_EQ(nTemps, CGdiObject::GetTemporaryCount());
+    EXPECT_GE(nTemps, CGdiObject::GetTemporaryCount());
 }
 
 // Off-screen surfaces on a window of their own, each with a pen selected in
@@ -97,7 +100,8 @@ TEST(GdiWrappers, TwoThreadsDrawingAtOnceKeepTheTablesWhole) {
     size_t nTemps = CGdiObject::GetTemporaryCount();
     ASSERT_TRUE(DrawOnTwoThreadsAtOnce(hWnds));
     EXPECT_EQ(nFree, FreeGdiSlots());
-    EXPECT_EQ(nTemps, CGdiObject::GetTemporaryCount());
+    // Wrappers of handles that other tests deleted directly may be swept out.
+    EXPECT_GE(nTemps, CGdiObject::GetTemporaryCount());
     for (HWND hWnd : hWnds) ::DestroyWindow(hWnd);
 }
 
