@@ -37,7 +37,7 @@ bool CaptionShows(TestPlot& plot, int cx, int cy,
     return drawn.CountOf(kCyan) > 0 && drawn.SamePixels(expected);
 }
 
-TEST(ChartRows, ValuesMapToRowsAndNeverWrapAboveTheTop) {
+TEST(ChartRows, ValuesMapToRowsNeverWrapAboveTheTopAndTheLineTakesTheCallersPen) {
     LivePlot live(100, 84);
     TestPlot& plot = live.plot;
     plot.SetValueRange(0.0f, 7000.0f);
@@ -66,6 +66,16 @@ TEST(ChartRows, ValuesMapToRowsAndNeverWrapAboveTheTop) {
     DibTarget target(100, 84);
     plot.DrawLayers(target.dc());
     EXPECT_EQ(Range(0, 89), target.ColumnsOf(83, kYellow));
+
+    // The caller's colour and width make the pen.
+    const COLORREF kRed = RGB(200, 30, 60);
+    plot.SetValueRange(0.0f, 7000.0f);
+    plot.Fill(3500.0f);
+    plot.SetLinePen(kRed, 3);
+    DibTarget thick(100, 84);
+    plot.DrawLayers(thick.dc());
+    EXPECT_EQ(0, thick.CountOf(kYellow));
+    for (int x : {5, 45, 85}) EXPECT_EQ(Range(41, 43), thick.RowsOf(x, kRed)) << x;
 }
 
 TEST(ChartGrid, LinesSitByThePhaseAndThePhaseCyclesThroughTheStep) {
