@@ -56,9 +56,10 @@ class CMultiColorPlotCtrl : public CStatic {
     void DrawGradient(CDC* pDC);
     void DrawGrid(CDC* pDC);
     // DrawCurve enters m_csValues and DrawCaption leaves it: always call
-    // both, in this order.
+    // both, in this order. A subclass that draws texts of its own does so
+    // in DrawCaption, still under the lock, from the state the curve showed.
     void DrawCurve(CDC* pDC);
-    void DrawCaption(CDC* pDC);
+    virtual void DrawCaption(CDC* pDC);
 
     // The client row of a value, by the current range and the set-up height.
     int ValueToRow(float fValue) const;

@@ -96,6 +96,7 @@ class TestPlot : public CMultiColorPlotCtrl {
     using CMultiColorPlotCtrl::DrawGrid;
     using CMultiColorPlotCtrl::m_bFixedRange;
     using CMultiColorPlotCtrl::m_crGrid;
+    using CMultiColorPlotCtrl::m_csValues;
     using CMultiColorPlotCtrl::m_fontCaption;
     using CMultiColorPlotCtrl::m_fRangeMax;
     using CMultiColorPlotCtrl::m_fRangeMin;
@@ -119,6 +120,12 @@ class TestPlot : public CMultiColorPlotCtrl {
     void Fill(float fValue) {
         for (int i = 0; i < m_nPointCount; ++i) AppendValue(fValue);
     }
+
+    // Set: every caption step first notes whether another thread could take
+    // the chart's lock there, between the curve and the captions.
+    bool bProbeLock = false;
+    std::vector<bool> lockFreeAtCaption;
+    void DrawCaption(CDC* pDC) override;
 };
 
 // A borderless static of the given client size on a visible popup, bound
@@ -156,6 +163,26 @@ inline bool AppendFromOtherThreadFinishes(TestPlot* pPlot) {
     if (!bDone) ::TerminateThread(hThread, 1);
     ::CloseHandle(hThread);
     return bDone;
+}
+
+inline DWORD WINAPI TryLockOnThread(LPVOID pSection) {
+    auto* pcs = static_cast<CRITICAL_SECTION*>(pSection);
+    if (!::TryEnterCriticalSection(pcs)) return 0;
+    ::LeaveCriticalSection(pcs);
+    return 1;
+}
+
+inline void TestPlot::DrawCaption(CDC* pDC) {
+    if (bProbeLock) {
+        HANDLE hThread = ::CreateThread(nullptr, 0, &TryLockOnThread, &m_csValues, 0, nullptr);
+        DWORD dwFree = 1;
+        if (::WaitForSingleObject(hThread, 20000) == WAIT_OBJECT_0) {
+            ::GetExitCodeThread(hThread, &dwFree);
+        }
+        ::CloseHandle(hThread);
+        lockFreeAtCaption.push_back(dwFree != 0);
+    }
+    CMultiColorPlotCtrl::DrawCaption(pDC);
 }
 
 // Dispatches this thread's messages until done() holds or the bound passes.

@@ -207,7 +207,11 @@ TEST(ChartPaint, PaintPutsTheFrameOnTheWindowAndSurvivesGdiExhaustion) {
     EXPECT_TRUE(AppendFromOtherThreadFinishes(&plot));
 
     plot.Fill(50.0f);
+    plot.bProbeLock = true;
     live.Paint();  // the gradient is made now
+    plot.bProbeLock = false;
+    // No append can come between the curve and the captions of a frame.
+    EXPECT_EQ(std::vector<bool>{false}, plot.lockFreeAtCaption);
     DibTarget expected(120, 60), shown(120, 60);
     plot.DrawLayers(expected.dc());
     HDC hDC = ::GetDC(live.hStatic());
