@@ -151,18 +151,28 @@ class LivePlot {
     HWND m_hHost, m_hStatic;
 };
 
-// An append from another thread finishes: the chart's lock is free. The
-// bound is generous; it tells a held lock from a slow machine.
+// The exit code of pfn(pArg) run on a thread of its own, or STILL_ACTIVE if
+// it does not end. The bound is generous; it tells a held lock from a slow
+// machine.
+inline DWORD RunOnOtherThread(LPTHREAD_START_ROUTINE pfn, LPVOID pArg) {
+    HANDLE hThread = ::CreateThread(nullptr, 0, pfn, pArg, 0, nullptr);
+    DWORD dwExit = STILL_ACTIVE;
+    if (::WaitForSingleObject(hThread, 20000) == WAIT_OBJECT_0) {
+        ::GetExitCodeThread(hThread, &dwExit);
+    } else {
+        ::TerminateThread(hThread, STILL_ACTIVE);
+    }
+    ::CloseHandle(hThread);
+    return dwExit;
+}
+
+// An append from another thread finishes: the chart's lock is free.
 inline DWORD WINAPI AppendOnThread(LPVOID pPlot) {
     static_cast<TestPlot*>(pPlot)->AppendValue(1.0f);
     return 0;
 }
 inline bool AppendFromOtherThreadFinishes(TestPlot* pPlot) {
-    HANDLE hThread = ::CreateThread(nullptr, 0, &AppendOnThread, pPlot, 0, nullptr);
-    bool bDone = ::WaitForSingleObject(hThread, 20000) == WAIT_OBJECT_0;
-    if (!bDone) ::TerminateThread(hThread, 1);
-    ::CloseHandle(hThread);
-    return bDone;
+    return RunOnOtherThread(&AppendOnThread, pPlot) == 0;
 }
 
 inline DWORD WINAPI TryLockOnThread(LPVOID pSection) {
@@ -173,15 +183,8 @@ inline DWORD WINAPI TryLockOnThread(LPVOID pSection) {
 }
 
 inline void TestPlot::DrawCaption(CDC* pDC) {
-    if (bProbeLock) {
-        HANDLE hThread = ::CreateThread(nullptr, 0, &TryLockOnThread, &m_csValues, 0, nullptr);
-        DWORD dwFree = 1;
-        if (::WaitForSingleObject(hThread, 20000) == WAIT_OBJECT_0) {
-            ::GetExitCodeThread(hThread, &dwFree);
-        }
-        ::CloseHandle(hThread);
-        lockFreeAtCaption.push_back(dwFree != 0);
-    }
+    if (bProbeLock)
+        lockFreeAtCaption.push_back(RunOnOtherThread(&TryLockOnThread, &m_csValues) != 0);
     CMultiColorPlotCtrl::DrawCaption(pDC);
 }
 

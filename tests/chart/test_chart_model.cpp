@@ -83,25 +83,23 @@ struct StressRun {
     volatile LONG nChanges;
 };
 
-DWORD WINAPI AppendUntilStopped(LPVOID pRun) {
-    auto* pStress = static_cast<StressRun*>(pRun);
-    for (int i = 0; !pStress->bStop; ++i) {
-        pStress->pPlot->AppendValue(static_cast<float>(1 + i % 9000));
-        ::InterlockedIncrement(&pStress->nAppends);
+// Spacing 1 holds seven times the values of spacing 7: an append or a paint
+// that mixes one spacing's array with the other's count runs off the end.
+DWORD WINAPI ReconfigureUntilStopped(LPVOID pRun) {
+    auto* p = static_cast<StressRun*>(pRun);
+    for (LONG i = 0; !p->bStop; i = ::InterlockedIncrement(&p->nChanges)) {
+        p->pPlot->SetPointSpacing(i % 2 ? 7 : 1);
+        p->pPlot->SetFixedRange(false);
+        p->pPlot->SetMinMax(static_cast<float>(i % 100), 5000.0f);
+        if (i % 3 == 0) p->pPlot->SetValueRange(0.0f, 7000.0f);
     }
     return 0;
 }
 
-// Spacing 1 holds seven times the values of spacing 7: an append or a paint
-// that mixes one spacing's array with the other's count runs off the end.
-DWORD WINAPI ReconfigureUntilStopped(LPVOID pRun) {
-    auto* pStress = static_cast<StressRun*>(pRun);
-    for (int i = 0; !pStress->bStop; ++i) {
-        pStress->pPlot->SetPointSpacing(i % 2 ? 7 : 1);
-        pStress->pPlot->SetFixedRange(false);
-        pStress->pPlot->SetMinMax(static_cast<float>(i % 100), 5000.0f);
-        if (i % 3 == 0) pStress->pPlot->SetValueRange(0.0f, 7000.0f);
-        ::InterlockedIncrement(&pStress->nChanges);
+DWORD WINAPI AppendUntilStopped(LPVOID pRun) {
+    auto* p = static_cast<StressRun*>(pRun);
+    for (LONG i = 0; !p->bStop; i = ::InterlockedIncrement(&p->nAppends)) {
+        p->pPlot->AppendValue(static_cast<float>(1 + i % 9000));
     }
     return 0;
 }

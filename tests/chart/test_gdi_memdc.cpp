@@ -116,11 +116,7 @@ TEST(WndWrappers, AnotherThreadsIdlePointLeavesThisThreadsTemporaryWrapper) {
     HWND hWnd = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 9, 9, nullptr, nullptr, nullptr,
                                   nullptr);
     CWnd* pMine = CWnd::FromHandle(hWnd);
-    HANDLE hThread = ::CreateThread(nullptr, 0, &WrapWindowAndIdle, hWnd, 0, nullptr);
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hThread, 60000));
-    DWORD dwTheirs = 0;
-    ::GetExitCodeThread(hThread, &dwTheirs);
-    ::CloseHandle(hThread);
+    DWORD dwTheirs = RunOnOtherThread(&WrapWindowAndIdle, hWnd);
     ASSERT_NE(reinterpret_cast<UINT_PTR>(pMine), dwTheirs);
     EXPECT_EQ(pMine, CWnd::FromHandle(hWnd));
     EXPECT_EQ(hWnd, pMine->m_hWnd);
