@@ -77,19 +77,14 @@ void CMultiColorPlotCtrl::PreSubclassWindow() {
     GetClientRect(&m_rcClient);
     m_nClientWidth = m_rcClient.right - m_rcClient.left;
     m_nClientHeight = m_rcClient.bottom - m_rcClient.top;
-    m_nPointCount = m_nClientWidth / m_nPointSpacing;
+    int nCount = m_nClientWidth / m_nPointSpacing;
 
     m_fontCaption.DeleteObject();
     m_fontCaption.CreateFont(-11, 0, 0, 0, 100, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                              VARIABLE_PITCH, "Times New Roman");
 
-    float* pValues = new (std::nothrow) float[m_nPointCount];
-    delete[] m_pValues;
-    m_pValues = pValues;
-    if (m_pValues != nullptr) {
-        for (int i = 0; i < m_nPointCount; ++i) m_pValues[i] = 0.0f;
-
+    if (SwapValues(nCount, m_nPointSpacing)) {
         RebuildGridPen();
 
         // The region is sized from the client area but placed in window
@@ -128,29 +123,42 @@ void CMultiColorPlotCtrl::SetUnit(LPCSTR pszUnit) {
 }
 
 void CMultiColorPlotCtrl::SetValueRange(float fMin, float fMax) {
+    // One step for appends: none may widen the new range before it is fixed.
+    ::EnterCriticalSection(&m_csValues);
     SetMinMax(fMin, fMax);
     SetFixedRange(true);
+    ::LeaveCriticalSection(&m_csValues);
 }
 
 void CMultiColorPlotCtrl::SetMinMax(float fMin, float fMax) {
+    ::EnterCriticalSection(&m_csValues);
     m_fRangeMin = fMin;
     m_fRangeMax = fMax;
+    ::LeaveCriticalSection(&m_csValues);
 }
 
 void CMultiColorPlotCtrl::SetFixedRange(bool bFixed) {
+    ::EnterCriticalSection(&m_csValues);
     m_bFixedRange = bFixed;
+    ::LeaveCriticalSection(&m_csValues);
 }
 
 BOOL CMultiColorPlotCtrl::SetPointSpacing(int nPixels) {
     if (nPixels < 1) return FALSE;
-    m_nPointSpacing = nPixels;
-    m_nPointCount = m_nClientWidth / nPixels;
-    float* pValues = new (std::nothrow) float[m_nPointCount];
-    delete[] m_pValues;
+    return SwapValues(m_nClientWidth / nPixels, nPixels);
+}
+
+bool CMultiColorPlotCtrl::SwapValues(int nCount, int nSpacing) {
+    // Appends and paints wait only for the exchange, not for the heap.
+    float* pValues = new (std::nothrow) float[nCount]();
+    ::EnterCriticalSection(&m_csValues);
+    float* pOld = m_pValues;
     m_pValues = pValues;
-    if (m_pValues == nullptr) return FALSE;
-    for (int i = 0; i < m_nPointCount; ++i) m_pValues[i] = 0.0f;
-    return TRUE;
+    m_nPointCount = nCount;
+    m_nPointSpacing = nSpacing;
+    ::LeaveCriticalSection(&m_csValues);
+    delete[] pOld;
+    return pValues != nullptr;
 }
 
 void CMultiColorPlotCtrl::SetGridStepX(int nPixels) {

@@ -13,7 +13,9 @@ class CMultiColorPlotCtrl : public CStatic {
     CMultiColorPlotCtrl();
     ~CMultiColorPlotCtrl() override;
 
-    // Safe to call from any thread while the window's thread paints.
+    // AppendValue, SetPointSpacing and the three range operations may be
+    // called from any thread while the window's thread paints; the other
+    // operations belong to the window's thread.
     void AppendValue(float fValue);
 
     // Longer texts are cut to the buffer's size.
@@ -54,13 +56,17 @@ class CMultiColorPlotCtrl : public CStatic {
     void DrawGradient(CDC* pDC);
     void DrawGrid(CDC* pDC);
     // DrawCurve enters m_csValues and DrawCaption leaves it: always call
-    // both, in this order.
+    // both, in this order. A subclass that draws texts of its own does so
+    // in DrawCaption, still under the lock, from the state the curve showed.
     void DrawCurve(CDC* pDC);
-    void DrawCaption(CDC* pDC);
+    virtual void DrawCaption(CDC* pDC);
 
     // The client row of a value, by the current range and the set-up height.
     int ValueToRow(float fValue) const;
     void RebuildGridPen();
+    // Puts a zeroed window of nCount values and its spacing in place of the
+    // old ones; false, leaving no window, when it cannot be allocated.
+    bool SwapValues(int nCount, int nSpacing);
 
     CBitmap* m_pOldGradientBitmap;
     CBitmap m_bmpGradient;

@@ -8,17 +8,38 @@
 
 namespace {
 
+// The tables and recyclers below serve every thread that draws: GDI handles
+// belong to the process, and a handle selected on one thread may be deleted
+// by its owning wrapper on another. One lock guards them all, taken around
+// each whole operation (a lookup and the insertion that follows it), so two
+// threads never make two wrappers for one handle. It is a critical section:
+// a thread may take it again while it holds it.
+class TableLock {
+  public:
+    TableLock() { ::EnterCriticalSection(Section()); }
+    ~TableLock() { ::LeaveCriticalSection(Section()); }
+    TableLock(const TableLock&) = delete;
+    TableLock& operator=(const TableLock&) = delete;
+
+  private:
+    // Never destroyed, like the tables: wrappers with static storage may let
+    // their handles go while the process's statics are torn down.
+    static CRITICAL_SECTION* Section() {
+        static CRITICAL_SECTION* cs = [] {
+            CRITICAL_SECTION* p = new CRITICAL_SECTION;
+            ::InitializeCriticalSection(p);
+            return p;
+        }();
+        return cs;
+    }
+};
+
 // A table of non-owning wrappers by handle. An entry whose handle has died
 // behind the wrappers' back (deleted by a raw Win32 call) is swept out when
 // the table grows past a few dozen entries.
 template <class THandle, class TWrapper>
 class TempMap {
   public:
-    ~TempMap() {
-        for (auto& entry : m_map) Release(entry.second);
-        t_bGone = true;
-    }
-
     TWrapper* Find(THandle h) const {
         auto it = m_map.find(h);
         return it != m_map.end() ? it->second : nullptr;
@@ -42,10 +63,6 @@ class TempMap {
 
     size_t Size() const { return m_map.size(); }
 
-    // Thread-exit order can destroy the table before a wrapper with static
-    // storage lets its handle go; that wrapper then has nothing to remove.
-    static thread_local bool t_bGone;
-
   private:
     static constexpr size_t kSweepAt = 64;
 
@@ -65,9 +82,6 @@ class TempMap {
     std::unordered_map<THandle, TWrapper*> m_map;
 };
 
-template <class THandle, class TWrapper>
-thread_local bool TempMap<THandle, TWrapper>::t_bGone = false;
-
 template <>
 void TempMap<HGDIOBJ, CGdiObject>::Release(CGdiObject* pWrapper) {
     pWrapper->m_hObject = nullptr;
@@ -83,10 +97,7 @@ void TempMap<HDC, CDC>::Release(CDC* pWrapper) {
 using GdiMap = TempMap<HGDIOBJ, CGdiObject>;
 using DcMap = TempMap<HDC, CDC>;
 
-// Never destroyed: mingw runs thread-local destructors after the thread's
-// storage is gone, and the process frees everything at exit anyway. GDI
-// handles belong to the process, so one table serves every thread that
-// draws; the program draws on one.
+// Never destroyed: the process frees everything at exit anyway.
 GdiMap& TempGdiMap() {
     static GdiMap* map = new GdiMap;
     return *map;
@@ -100,6 +111,7 @@ DcMap& TempDcMap() {
 template <class T>
 T* TempGdiObject(HGDIOBJ h) {
     if (h == nullptr) return nullptr;
+    TableLock lock;
     GdiMap& map = TempGdiMap();
     if (CGdiObject* pFound = map.Find(h)) {
         // A handle value can come back for an object of another kind once
@@ -116,7 +128,14 @@ T* TempGdiObject(HGDIOBJ h) {
 }
 
 void ForgetTempGdiObject(HGDIOBJ h, const CGdiObject* pKeep) {
-    if (h != nullptr && !GdiMap::t_bGone) TempGdiMap().Remove(h, pKeep);
+    if (h == nullptr) return;
+    TableLock lock;
+    TempGdiMap().Remove(h, pKeep);
+}
+
+void ForgetTempDC(HDC h, const CDC* pKeep) {
+    TableLock lock;
+    TempDcMap().Remove(h, pKeep);
 }
 
 // A display context of 24 or 32 bits per pixel, for which a DIB section of
@@ -140,14 +159,8 @@ WORD DisplayDibBitCount(HDC hDC) {
 // recycled one has undefined contents.
 class DibRecycler {
   public:
-    ~DibRecycler() {
-        if (m_spare.hBitmap != nullptr) ::DeleteObject(m_spare.hBitmap);
-        t_bGone = true;
-    }
-
-    static thread_local bool t_bGone;
-
     HBITMAP Take(int cx, int cy, WORD nBits) {
+        TableLock lock;
         HBITMAP hBitmap = nullptr;
         if (m_spare.hBitmap != nullptr && m_spare.cx == cx && m_spare.cy == cy &&
             m_spare.nBits == nBits) {
@@ -163,6 +176,7 @@ class DibRecycler {
     // A wrapper lets go of one of our DIBs without deleting it: it is no
     // longer ours to recycle.
     void Forget(HGDIOBJ hObject) {
+        TableLock lock;
         for (size_t i = 0; i < m_owned.size(); ++i) {
             if (m_owned[i] == hObject) {
                 m_owned.erase(m_owned.begin() + static_cast<std::ptrdiff_t>(i));
@@ -173,6 +187,7 @@ class DibRecycler {
 
     // Keeps one of our DIBs as the spare instead of deleting it.
     bool Park(HGDIOBJ hObject) {
+        TableLock lock;
         size_t nOwned = m_owned.size();
         Forget(hObject);
         if (m_owned.size() == nOwned) return false;
@@ -205,8 +220,6 @@ class DibRecycler {
     std::vector<HBITMAP> m_owned;
 };
 
-thread_local bool DibRecycler::t_bGone = false;
-
 DibRecycler* Recycler() {
     static DibRecycler* recycler = new DibRecycler;
     return recycler;
@@ -229,6 +242,7 @@ bool IsPlainDisplayDC(HDC hDC) {
 class DcRecycler {
   public:
     HDC Take(HDC hTarget) {
+        TableLock lock;
         HDC hDC = m_hSpare;
         m_hSpare = nullptr;
         if (hDC == nullptr) {
@@ -243,6 +257,7 @@ class DcRecycler {
     // A wrapper lets go of one of our contexts without deleting it: it is no
     // longer ours to recycle.
     bool Forget(HDC hDC) {
+        TableLock lock;
         for (size_t i = 0; i < m_owned.size(); ++i) {
             if (m_owned[i] == hDC) {
                 m_owned.erase(m_owned.begin() + static_cast<std::ptrdiff_t>(i));
@@ -254,6 +269,7 @@ class DcRecycler {
 
     // Keeps one of our contexts, reset, as the spare instead of deleting it.
     bool Park(HDC hDC) {
+        TableLock lock;
         if (!Forget(hDC)) return false;
         if (!::RestoreDC(hDC, 1) || ::SaveDC(hDC) != 1) return false;
         if (m_hSpare != nullptr) ::DeleteDC(m_hSpare);
@@ -330,6 +346,7 @@ CGdiObject* CGdiObject::FromHandle(HGDIOBJ hObject) {
 }
 
 size_t CGdiObject::GetTemporaryCount() {
+    TableLock lock;
     return TempGdiMap().Size() + TempDcMap().Size();
 }
 
@@ -399,6 +416,7 @@ CDC::~CDC() {
 
 CDC* CDC::FromHandle(HDC hDC) {
     if (hDC == nullptr) return nullptr;
+    TableLock lock;
     DcMap& map = TempDcMap();
     CDC* pDC = map.Find(hDC);
     if (pDC == nullptr) {
@@ -420,7 +438,7 @@ HDC CDC::Detach() {
     HDC hDC = m_hDC;
     m_hDC = m_hAttribDC = nullptr;
     if (hDC != nullptr) {
-        if (!DcMap::t_bGone) TempDcMap().Remove(hDC, this);
+        ForgetTempDC(hDC, this);
         DcSpares()->Forget(hDC);
     }
     return hDC;
@@ -430,7 +448,7 @@ BOOL CDC::DeleteDC() {
     HDC hDC = m_hDC;
     if (hDC == nullptr) return FALSE;
     m_hDC = m_hAttribDC = nullptr;
-    if (!DcMap::t_bGone) TempDcMap().Remove(hDC, this);
+    ForgetTempDC(hDC, this);
     if (DcSpares()->Park(hDC)) return TRUE;
     return ::DeleteDC(hDC);
 }

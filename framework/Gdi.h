@@ -1,8 +1,9 @@
 // Drawing side of the framework: wrappers of GDI objects and device contexts.
 // A wrapper owns at most one handle and deletes it when destroyed. FromHandle
-// and SelectObject hand out non-owning wrappers kept in a per-thread table; an
-// entry leaves the table when the owning wrapper deletes or detaches its
-// handle, so the table does not grow from one paint to the next.
+// and SelectObject hand out non-owning wrappers kept in one table for the
+// whole process, under a lock, so any thread may draw; an entry leaves the
+// table when the owning wrapper deletes or detaches its handle, so the table
+// does not grow from one paint to the next.
 #pragma once
 
 #include <windows.h>
@@ -29,7 +30,7 @@ class CGdiObject : public CObject {
     // Null for a null handle.
     static CGdiObject* FromHandle(HGDIOBJ hObject);
 
-    // Number of non-owning wrappers this thread holds, for leak checks.
+    // Number of non-owning wrappers the process holds, for leak checks.
     static size_t GetTemporaryCount();
 
   protected:

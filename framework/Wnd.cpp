@@ -50,7 +50,9 @@ class CPermanentWndMap {
 }  // namespace
 
 // Non-owning wrappers for windows the program has not bound, valid until the
-// modal loop picks up its next message (the framework's idle point).
+// modal loop of the thread that asked for them picks up its next message (the
+// framework's idle point). Each thread has a table of its own, so one
+// thread's idle point never frees a wrapper that another is using.
 class CTempWndMap {
   public:
     static CWnd* Get(HWND hWnd) {
@@ -72,11 +74,13 @@ class CTempWndMap {
     }
 
   private:
-    // Never destroyed: mingw runs thread-local destructors after the
-    // thread's storage is gone.
+    // A plain pointer, never destroyed: mingw runs thread-local destructors
+    // after the thread's storage is gone. A thread that ends keeps its few
+    // wrappers until the process ends.
     static std::map<HWND, CWnd*>& Map() {
-        static std::map<HWND, CWnd*>* map = new std::map<HWND, CWnd*>;
-        return *map;
+        static thread_local std::map<HWND, CWnd*>* t_pMap = nullptr;
+        if (t_pMap == nullptr) t_pMap = new std::map<HWND, CWnd*>;
+        return *t_pMap;
     }
 };
 

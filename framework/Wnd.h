@@ -1,6 +1,7 @@
 // Window side of the framework: command targets, message maps, CWnd and the
 // control wrappers. A CWnd wraps one HWND; the window procedure finds the
-// object through a window property and walks the class's static message map.
+// object in a process-wide table of bound windows and walks the class's
+// static message map.
 #pragma once
 
 #include <windows.h>
@@ -131,8 +132,9 @@ class CWnd : public CCmdTarget {
     operator HWND() const { return m_hWnd; }
     HWND GetSafeHwnd() const { return m_hWnd; }
 
-    // The CWnd bound to a window, or a non-owning temporary one for a window
-    // the program has not bound. Null for a null handle.
+    // The CWnd bound to a window, or for a window the program has not bound a
+    // non-owning temporary one of the calling thread's, valid until that
+    // thread's modal loop picks up its next message. Null for a null handle.
     static CWnd* FromHandle(HWND hWnd);
     static CWnd* FromHandlePermanent(HWND hWnd);
 

@@ -96,6 +96,7 @@ class TestPlot : public CMultiColorPlotCtrl {
     using CMultiColorPlotCtrl::DrawGrid;
     using CMultiColorPlotCtrl::m_bFixedRange;
     using CMultiColorPlotCtrl::m_crGrid;
+    using CMultiColorPlotCtrl::m_csValues;
     using CMultiColorPlotCtrl::m_fontCaption;
     using CMultiColorPlotCtrl::m_fRangeMax;
     using CMultiColorPlotCtrl::m_fRangeMin;
@@ -119,6 +120,12 @@ class TestPlot : public CMultiColorPlotCtrl {
     void Fill(float fValue) {
         for (int i = 0; i < m_nPointCount; ++i) AppendValue(fValue);
     }
+
+    // Set: every caption step first notes whether another thread could take
+    // the chart's lock there, between the curve and the captions.
+    bool bProbeLock = false;
+    std::vector<bool> lockFreeAtCaption;
+    void DrawCaption(CDC* pDC) override;
 };
 
 // A borderless static of the given client size on a visible popup, bound
@@ -144,18 +151,41 @@ class LivePlot {
     HWND m_hHost, m_hStatic;
 };
 
-// An append from another thread finishes: the chart's lock is free. The
-// bound is generous; it tells a held lock from a slow machine.
+// The exit code of pfn(pArg) run on a thread of its own, or STILL_ACTIVE if
+// it does not end. The bound is generous; it tells a held lock from a slow
+// machine.
+inline DWORD RunOnOtherThread(LPTHREAD_START_ROUTINE pfn, LPVOID pArg) {
+    HANDLE hThread = ::CreateThread(nullptr, 0, pfn, pArg, 0, nullptr);
+    DWORD dwExit = STILL_ACTIVE;
+    if (::WaitForSingleObject(hThread, 20000) == WAIT_OBJECT_0) {
+        ::GetExitCodeThread(hThread, &dwExit);
+    } else {
+        ::TerminateThread(hThread, STILL_ACTIVE);
+    }
+    ::CloseHandle(hThread);
+    return dwExit;
+}
+
+// An append from another thread finishes: the chart's lock is free.
 inline DWORD WINAPI AppendOnThread(LPVOID pPlot) {
     static_cast<TestPlot*>(pPlot)->AppendValue(1.0f);
     return 0;
 }
 inline bool AppendFromOtherThreadFinishes(TestPlot* pPlot) {
-    HANDLE hThread = ::CreateThread(nullptr, 0, &AppendOnThread, pPlot, 0, nullptr);
-    bool bDone = ::WaitForSingleObject(hThread, 20000) == WAIT_OBJECT_0;
-    if (!bDone) ::TerminateThread(hThread, 1);
-    ::CloseHandle(hThread);
-    return bDone;
+    return RunOnOtherThread(&AppendOnThread, pPlot) == 0;
+}
+
+inline DWORD WINAPI TryLockOnThread(LPVOID pSection) {
+    auto* pcs = static_cast<CRITICAL_SECTION*>(pSection);
+    if (!::TryEnterCriticalSection(pcs)) return 0;
+    ::LeaveCriticalSection(pcs);
+    return 1;
+}
+
+inline void TestPlot::DrawCaption(CDC* pDC) {
+    if (bProbeLock)
+        lockFreeAtCaption.push_back(RunOnOtherThread(&TryLockOnThread, &m_csValues) != 0);
+    CMultiColorPlotCtrl::DrawCaption(pDC);
 }
 
 // Dispatches this thread's messages until done() holds or the bound passes.

@@ -65,6 +65,68 @@ TEST(ChartValues, SpacingRebuildsTheWindowAppendShiftsAndBadLimitsAreRefused) {
     EXPECT_TRUE(AppendFromOtherThreadFinishes(&narrow.plot));
 }
 
+// Committed heaps whose block chains are intact: a write past an array's
+// end or into a freed one breaks them.
+bool HeapsAreWhole() {
+    HANDLE hHeaps[64];
+    DWORD nHeaps = ::GetProcessHeaps(64, hHeaps);
+    for (DWORD i = 0; i < nHeaps && i < 64; ++i) {
+        if (!::HeapValidate(hHeaps[i], 0, nullptr)) return false;
+    }
+    return nHeaps > 0;
+}
+
+struct StressRun {
+    TestPlot* pPlot;
+    volatile LONG bStop;
+    volatile LONG nAppends;
+    volatile LONG nChanges;
+};
+
+// Spacing 1 holds seven times the values of spacing 7: an append or a paint
+// that mixes one spacing's array with the other's count runs off the end.
+DWORD WINAPI ReconfigureUntilStopped(LPVOID pRun) {
+    auto* p = static_cast<StressRun*>(pRun);
+    for (LONG i = 0; !p->bStop; i = ::InterlockedIncrement(&p->nChanges)) {
+        p->pPlot->SetPointSpacing(i % 2 ? 7 : 1);
+        p->pPlot->SetFixedRange(false);
+        p->pPlot->SetMinMax(static_cast<float>(i % 100), 5000.0f);
+        if (i % 3 == 0) p->pPlot->SetValueRange(0.0f, 7000.0f);
+    }
+    return 0;
+}
+
+DWORD WINAPI AppendUntilStopped(LPVOID pRun) {
+    auto* p = static_cast<StressRun*>(pRun);
+    for (LONG i = 0; !p->bStop; i = ::InterlockedIncrement(&p->nAppends)) {
+        p->pPlot->AppendValue(static_cast<float>(1 + i % 9000));
+    }
+    return 0;
+}
+
+TEST(ChartThreads, AppendsOnOneThreadSurviveSpacingAndRangeChangesOnAnotherAndPaints) {
+    LivePlot live(458, 84);
+    TestPlot& plot = live.plot;
+    plot.SetCaptionMode(4);
+    StressRun run = {&plot, 0, 0, 0};
+    HANDLE hThreads[] = {::CreateThread(nullptr, 0, &AppendUntilStopped, &run, 0, nullptr),
+                         ::CreateThread(nullptr, 0, &ReconfigureUntilStopped, &run, 0, nullptr)};
+    EXPECT_TRUE(PumpUntil([&] { return run.nAppends > 0 && run.nChanges > 0; }));
+    for (int nPaint = 0; nPaint < 400; ++nPaint) {
+        plot.SetPlotStyle(nPaint % 2);
+        live.Paint();
+    }
+    ::InterlockedExchange(&run.bStop, 1);
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForMultipleObjects(2, hThreads, TRUE, 60000));
+    for (HANDLE hThread : hThreads) ::CloseHandle(hThread);
+
+    EXPECT_TRUE(HeapsAreWhole());
+    ASSERT_EQ(458 / plot.m_nPointSpacing, plot.m_nPointCount);
+    for (float fValue : plot.Values()) {
+        EXPECT_TRUE(fValue == std::floor(fValue) && fValue >= 0.0f && fValue <= 9000.0f) << fValue;
+    }
+}
+
 TEST(ChartRange, FixedRangeStoresOutsidersAndOpenRangeOnlyWidens) {
     LivePlot live(100, 50);
     TestPlot& plot = live.plot;

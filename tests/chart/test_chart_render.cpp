@@ -37,7 +37,7 @@ bool CaptionShows(TestPlot& plot, int cx, int cy,
     return drawn.CountOf(kCyan) > 0 && drawn.SamePixels(expected);
 }
 
-TEST(ChartRows, ValuesMapToRowsAndNeverWrapAboveTheTop) {
+TEST(ChartRows, ValuesMapToRowsNeverWrapAboveTheTopAndTheLineTakesTheCallersPen) {
     LivePlot live(100, 84);
     TestPlot& plot = live.plot;
     plot.SetValueRange(0.0f, 7000.0f);
@@ -66,6 +66,16 @@ TEST(ChartRows, ValuesMapToRowsAndNeverWrapAboveTheTop) {
     DibTarget target(100, 84);
     plot.DrawLayers(target.dc());
     EXPECT_EQ(Range(0, 89), target.ColumnsOf(83, kYellow));
+
+    // The caller's colour and width make the pen.
+    const COLORREF kRed = RGB(200, 30, 60);
+    plot.SetValueRange(0.0f, 7000.0f);
+    plot.Fill(3500.0f);
+    plot.SetLinePen(kRed, 3);
+    DibTarget thick(100, 84);
+    plot.DrawLayers(thick.dc());
+    EXPECT_EQ(0, thick.CountOf(kYellow));
+    for (int x : {5, 45, 85}) EXPECT_EQ(Range(41, 43), thick.RowsOf(x, kRed)) << x;
 }
 
 TEST(ChartGrid, LinesSitByThePhaseAndThePhaseCyclesThroughTheStep) {
@@ -197,7 +207,11 @@ TEST(ChartPaint, PaintPutsTheFrameOnTheWindowAndSurvivesGdiExhaustion) {
     EXPECT_TRUE(AppendFromOtherThreadFinishes(&plot));
 
     plot.Fill(50.0f);
+    plot.bProbeLock = true;
     live.Paint();  // the gradient is made now
+    plot.bProbeLock = false;
+    // No append can come between the curve and the captions of a frame.
+    EXPECT_EQ(std::vector<bool>{false}, plot.lockFreeAtCaption);
     DibTarget expected(120, 60), shown(120, 60);
     plot.DrawLayers(expected.dc());
     HDC hDC = ::GetDC(live.hStatic());
