@@ -15,6 +15,9 @@ class CMemDC : public CDC {
     CMemDC(CDC* pTargetDC, const RECT* pArea);
     ~CMemDC() override;
 
+    // False when it draws straight onto the target (printing, or no memory).
+    BOOL IsOffscreen() const { return m_bOffscreen; }
+
   protected:
     CBitmap m_bmpOffscreen;
     CBitmap* m_pPrevBitmap;

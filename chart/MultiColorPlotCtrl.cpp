@@ -11,6 +11,8 @@ namespace {
 
 const UINT_PTR kRedrawTimer = 1;
 const UINT kRedrawPeriodMs = 50;
+// Paints in a row that copy the kept frame before one draws it anew.
+const int kMaxReusedPaints = 19;
 
 // Rows beyond this are far outside any client area; the clamp keeps NaN and
 // huge values from an undefined float-to-int conversion.
@@ -58,11 +60,18 @@ CMultiColorPlotCtrl::CMultiColorPlotCtrl()
       m_szTitle(),
       m_szUnit(),
       m_crLine(RGB(255, 255, 0)),
-      m_nLineWidth(1) {
+      m_nLineWidth(1),
+      m_pOldFrameBitmap(nullptr),
+      m_nFrameWidth(0),
+      m_nFrameHeight(0),
+      m_nFrameStale(1),
+      m_nReusedPaints(0) {
     ::InitializeCriticalSection(&m_csValues);
 }
 
 CMultiColorPlotCtrl::~CMultiColorPlotCtrl() {
+    // The kept frame's bitmap must not be selected when it is deleted.
+    if (m_dcFrame.GetSafeHdc() != nullptr) m_dcFrame.SelectObject(m_pOldFrameBitmap);
     delete[] m_pValues;
     m_pValues = nullptr;
     ::DeleteCriticalSection(&m_csValues);
@@ -112,17 +121,25 @@ void CMultiColorPlotCtrl::AppendValue(float fValue) {
         }
     }
     ::LeaveCriticalSection(&m_csValues);
+    InvalidateFrame();
+}
+
+void CMultiColorPlotCtrl::InvalidateFrame() {
+    ::InterlockedExchange(&m_nFrameStale, 1);
 }
 
 void CMultiColorPlotCtrl::SetTitle(LPCSTR pszTitle) {
+    InvalidateFrame();
     CopyText(m_szTitle, sizeof(m_szTitle), pszTitle);
 }
 
 void CMultiColorPlotCtrl::SetUnit(LPCSTR pszUnit) {
+    InvalidateFrame();
     CopyText(m_szUnit, sizeof(m_szUnit), pszUnit);
 }
 
 void CMultiColorPlotCtrl::SetValueRange(float fMin, float fMax) {
+    InvalidateFrame();
     // One step for appends: none may widen the new range before it is fixed.
     ::EnterCriticalSection(&m_csValues);
     SetMinMax(fMin, fMax);
@@ -131,6 +148,7 @@ void CMultiColorPlotCtrl::SetValueRange(float fMin, float fMax) {
 }
 
 void CMultiColorPlotCtrl::SetMinMax(float fMin, float fMax) {
+    InvalidateFrame();
     ::EnterCriticalSection(&m_csValues);
     m_fRangeMin = fMin;
     m_fRangeMax = fMax;
@@ -138,12 +156,14 @@ void CMultiColorPlotCtrl::SetMinMax(float fMin, float fMax) {
 }
 
 void CMultiColorPlotCtrl::SetFixedRange(bool bFixed) {
+    InvalidateFrame();
     ::EnterCriticalSection(&m_csValues);
     m_bFixedRange = bFixed;
     ::LeaveCriticalSection(&m_csValues);
 }
 
 BOOL CMultiColorPlotCtrl::SetPointSpacing(int nPixels) {
+    InvalidateFrame();
     if (nPixels < 1) return FALSE;
     return SwapValues(m_nClientWidth / nPixels, nPixels);
 }
@@ -162,31 +182,38 @@ bool CMultiColorPlotCtrl::SwapValues(int nCount, int nSpacing) {
 }
 
 void CMultiColorPlotCtrl::SetGridStepX(int nPixels) {
+    InvalidateFrame();
     if (nPixels >= 1) m_nGridStepX = nPixels;
 }
 
 void CMultiColorPlotCtrl::SetGridStepY(int nPixels) {
+    InvalidateFrame();
     if (nPixels >= 1) m_nGridStepY = nPixels;
 }
 
 void CMultiColorPlotCtrl::SetGridScrollX(int nPixels) {
+    InvalidateFrame();
     m_nGridScrollX = nPixels;
 }
 
 void CMultiColorPlotCtrl::SetGridScrollY(int nPixels) {
+    InvalidateFrame();
     m_nGridScrollY = nPixels;
 }
 
 void CMultiColorPlotCtrl::SetGridPenWidth(int nWidth) {
+    InvalidateFrame();
     m_nGridPenWidth = nWidth;
 }
 
 void CMultiColorPlotCtrl::SetGridColor(COLORREF crColor) {
+    InvalidateFrame();
     m_crGrid = crColor;
     RebuildGridPen();
 }
 
 void CMultiColorPlotCtrl::SetGridPen(int nWidth, COLORREF crColor) {
+    InvalidateFrame();
     m_nGridPenWidth = nWidth;
     m_crGrid = crColor;
     RebuildGridPen();
@@ -200,30 +227,37 @@ void CMultiColorPlotCtrl::RebuildGridPen() {
 }
 
 void CMultiColorPlotCtrl::SetBackgroundColor(COLORREF crColor) {
+    InvalidateFrame();
     m_crBackground = crColor;
 }
 
 void CMultiColorPlotCtrl::SetCaptionColor(COLORREF crColor) {
+    InvalidateFrame();
     m_crCaption = crColor;
 }
 
 void CMultiColorPlotCtrl::SetCaptionMode(int nMode) {
+    InvalidateFrame();
     m_nCaptionMode = nMode;
 }
 
 void CMultiColorPlotCtrl::SetPlotStyle(int nStyle) {
+    InvalidateFrame();
     m_nPlotStyle = nStyle;
 }
 
 void CMultiColorPlotCtrl::SetLineColor(COLORREF crColor) {
+    InvalidateFrame();
     m_crLine = crColor;
 }
 
 void CMultiColorPlotCtrl::SetLineWidth(int nWidth) {
+    InvalidateFrame();
     m_nLineWidth = nWidth;
 }
 
 void CMultiColorPlotCtrl::SetLinePen(COLORREF crColor, int nWidth) {
+    InvalidateFrame();
     m_crLine = crColor;
     m_nLineWidth = nWidth;
 }
@@ -242,9 +276,32 @@ void CMultiColorPlotCtrl::OnTimer(UINT_PTR) {
 void CMultiColorPlotCtrl::OnPaint() {
     CPaintDC dc(this);
     GetClientRect(&m_rcClient);
+    const int nWidth = m_rcClient.right - m_rcClient.left;
+    const int nHeight = m_rcClient.bottom - m_rcClient.top;
+
+    // The timer repaints 20 times a second, while what the chart shows
+    // changes a few times a second. Each setter and each append mark the kept
+    // frame stale (InvalidateFrame), a size change or a scrolling grid draw
+    // anew, and so does every 20th paint: that bound, one second, covers what
+    // passes no setter (a subclass writing members, display or font
+    // changes, a layer GDI refused to draw). Otherwise the last finished
+    // frame is copied again.
+    if (m_dcFrame.GetSafeHdc() != nullptr && nWidth == m_nFrameWidth && nHeight == m_nFrameHeight &&
+        m_nGridScrollX == 0 && m_nGridScrollY == 0 && m_nReusedPaints < kMaxReusedPaints &&
+        ::InterlockedCompareExchange(&m_nFrameStale, 0, 0) == 0) {
+        dc.BitBlt(0, 0, nWidth, nHeight, &m_dcFrame, 0, 0, SRCCOPY);
+        ++m_nReusedPaints;
+        return;
+    }
+    // Cleared before drawing: an append during the drawing marks it again.
+    ::InterlockedExchange(&m_nFrameStale, 0);
+    m_nReusedPaints = 0;
 
     CMemDC* pMemDC = new (std::nothrow) CMemDC(&dc, &m_rcClient);
-    if (pMemDC == nullptr) return;
+    if (pMemDC == nullptr) {
+        InvalidateFrame();
+        return;
+    }
     POINT ptOldBrushOrg = pMemDC->GetBrushOrg();
 
     // Made once; a half-made set (GDI out of handles) is thrown away and
@@ -267,7 +324,36 @@ void CMultiColorPlotCtrl::OnPaint() {
     DrawCaption(pMemDC);
 
     pMemDC->SetBrushOrg(ptOldBrushOrg);
+    KeepFrame(&dc, pMemDC, nWidth, nHeight);
     delete pMemDC;
+}
+
+void CMultiColorPlotCtrl::KeepFrame(CDC* pTargetDC, CMemDC* pMemDC, int nWidth, int nHeight) {
+    // A layer that could not be drawn (GDI out of objects) is tried again
+    // at the next paint rather than kept.
+    bool bWhole = pMemDC->IsOffscreen() && m_penGrid.GetSafeHandle() != nullptr &&
+                  m_fontCaption.GetSafeHandle() != nullptr &&
+                  (m_nPlotStyle != 0 || m_brushBar.GetSafeHandle() != nullptr);
+    if (bWhole && (nWidth != m_nFrameWidth || nHeight != m_nFrameHeight)) {
+        if (m_dcFrame.GetSafeHdc() != nullptr) m_dcFrame.SelectObject(m_pOldFrameBitmap);
+        m_dcFrame.DeleteDC();
+        m_bmpFrame.DeleteObject();
+        m_nFrameWidth = m_nFrameHeight = 0;
+        if (m_dcFrame.CreateCompatibleDC(pTargetDC) &&
+            m_bmpFrame.CreateCompatibleBitmap(pTargetDC, nWidth, nHeight)) {
+            m_pOldFrameBitmap = m_dcFrame.SelectObject(&m_bmpFrame);
+            m_nFrameWidth = nWidth;
+            m_nFrameHeight = nHeight;
+        } else {
+            m_dcFrame.DeleteDC();
+            m_bmpFrame.DeleteObject();
+        }
+    }
+    if (bWhole && m_nFrameWidth != 0) {
+        m_dcFrame.BitBlt(0, 0, nWidth, nHeight, pMemDC, m_rcClient.left, m_rcClient.top, SRCCOPY);
+    } else {
+        InvalidateFrame();
+    }
 }
 
 void CMultiColorPlotCtrl::DrawGradient(CDC* pDC) {

@@ -8,6 +8,8 @@
 #include "framework/Gdi.h"
 #include "framework/Wnd.h"
 
+class CMemDC;
+
 class CMultiColorPlotCtrl : public CStatic {
   public:
     CMultiColorPlotCtrl();
@@ -67,6 +69,11 @@ class CMultiColorPlotCtrl : public CStatic {
     // Puts a zeroed window of nCount values and its spacing in place of the
     // old ones; false, leaving no window, when it cannot be allocated.
     bool SwapValues(int nCount, int nSpacing);
+    // The kept frame no longer shows the chart: the next paint draws anew.
+    // Safe from any thread.
+    void InvalidateFrame();
+    // Copies a finished frame for the paints that change nothing.
+    void KeepFrame(CDC* pTargetDC, CMemDC* pMemDC, int nWidth, int nHeight);
 
     CBitmap* m_pOldGradientBitmap;
     CBitmap m_bmpGradient;
@@ -101,6 +108,14 @@ class CMultiColorPlotCtrl : public CStatic {
     COLORREF m_crLine;
     int m_nLineWidth;
     CRITICAL_SECTION m_csValues;
+    // The last finished frame, and whether it still shows the chart.
+    CDC m_dcFrame;
+    CBitmap m_bmpFrame;
+    CBitmap* m_pOldFrameBitmap;
+    int m_nFrameWidth;
+    int m_nFrameHeight;
+    volatile LONG m_nFrameStale;
+    int m_nReusedPaints;
 
     DECLARE_MESSAGE_MAP()
 };

@@ -125,6 +125,9 @@ class TestPlot : public CMultiColorPlotCtrl {
     // the chart's lock there, between the curve and the captions.
     bool bProbeLock = false;
     std::vector<bool> lockFreeAtCaption;
+    // Frames drawn (not copied from the kept one) so far.
+    int nDrawnFrames = 0;
+    using CMultiColorPlotCtrl::InvalidateFrame;
     void DrawCaption(CDC* pDC) override;
 };
 
@@ -183,6 +186,7 @@ inline DWORD WINAPI TryLockOnThread(LPVOID pSection) {
 }
 
 inline void TestPlot::DrawCaption(CDC* pDC) {
+    ++nDrawnFrames;
     if (bProbeLock)
         lockFreeAtCaption.push_back(RunOnOtherThread(&TryLockOnThread, &m_csValues) != 0);
     CMultiColorPlotCtrl::DrawCaption(pDC);

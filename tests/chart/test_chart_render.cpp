@@ -225,4 +225,90 @@ TEST(ChartPaint, PaintPutsTheFrameOnTheWindowAndSurvivesGdiExhaustion) {
     EXPECT_EQ(RGB(127, 127, 64), shown.Pixel(1, 30));
 }
 
+// What a paint put on the window, rounded corners and all.
+void Shown(LivePlot& live, DibTarget* pTarget, int cx, int cy) {
+    live.Paint();
+    HDC hDC = ::GetDC(live.hStatic());
+    ::BitBlt(pTarget->hdc(), 0, 0, cx, cy, hDC, 0, 0, SRCCOPY);
+    ::ReleaseDC(live.hStatic(), hDC);
+}
+
+// Every kind of change to what the chart shows, applied between two paints.
+struct Change {
+    const char* name;
+    void (*apply)(LivePlot& live);
+};
+const Change kChanges[] = {
+    {"append", [](LivePlot& l) { l.plot.AppendValue(90.0f); }},
+    {"title", [](LivePlot& l) { l.plot.SetTitle("Other"); }},
+    {"unit", [](LivePlot& l) { l.plot.SetUnit(" rpm "); }},
+    {"value range", [](LivePlot& l) { l.plot.SetValueRange(0.0f, 50.0f); }},
+    {"min and max", [](LivePlot& l) { l.plot.SetMinMax(10.0f, 80.0f); }},
+    {"range freed, then widened",
+     [](LivePlot& l) {
+         l.plot.SetFixedRange(false);
+         l.plot.AppendValue(400.0f);
+     }},
+    {"point spacing", [](LivePlot& l) { l.plot.SetPointSpacing(3); }},
+    {"grid step x", [](LivePlot& l) { l.plot.SetGridStepX(7); }},
+    {"grid step y", [](LivePlot& l) { l.plot.SetGridStepY(9); }},
+    {"grid colour", [](LivePlot& l) { l.plot.SetGridColor(RGB(0, 0, 200)); }},
+    {"grid pen", [](LivePlot& l) { l.plot.SetGridPen(2, RGB(90, 90, 90)); }},
+    {"background", [](LivePlot& l) { l.plot.SetBackgroundColor(RGB(30, 0, 30)); }},
+    {"caption colour", [](LivePlot& l) { l.plot.SetCaptionColor(RGB(255, 0, 255)); }},
+    {"caption mode", [](LivePlot& l) { l.plot.SetCaptionMode(1); }},
+    {"plot style", [](LivePlot& l) { l.plot.SetPlotStyle(0); }},
+    {"line colour", [](LivePlot& l) { l.plot.SetLineColor(RGB(255, 0, 0)); }},
+    {"line width", [](LivePlot& l) { l.plot.SetLineWidth(3); }},
+    {"line pen", [](LivePlot& l) { l.plot.SetLinePen(RGB(0, 0, 255), 2); }},
+    {"grid pen width, then colour",
+     [](LivePlot& l) {
+         l.plot.SetGridPenWidth(3);
+         l.plot.SetGridColor(RGB(0, 125, 0));
+     }},
+    {"size",
+     [](LivePlot& l) {
+         ::SetWindowPos(l.hStatic(), nullptr, 0, 0, 150, 60, SWP_NOMOVE | SWP_NOZORDER);
+     }},
+};
+
+// A paint that changes nothing copies the last frame without drawing; after
+// any change the window shows, pixel for pixel, what a full redraw shows.
+TEST(ChartPaint, KeptFrameIsReusedUntilAChangeAndThenEqualsAFullRedraw) {
+    const int cx = 160, cy = 70;
+    for (const Change& change : kChanges) {
+        SCOPED_TRACE(change.name);
+        LivePlot live(cx, cy);
+        TestPlot& plot = live.plot;
+        plot.SetTitle("Fan");
+        plot.SetCaptionMode(4);
+        for (int i = 0; i < plot.m_nPointCount; ++i) plot.AppendValue(static_cast<float>(i % 60));
+        DibTarget first(cx, cy), again(cx, cy);
+        Shown(live, &first, cx, cy);
+        const int nDrawn = plot.nDrawnFrames;
+        Shown(live, &again, cx, cy);
+        EXPECT_EQ(plot.nDrawnFrames, nDrawn) << "an unchanged chart was drawn again";
+        EXPECT_TRUE(again.SamePixels(first));
+
+        change.apply(live);
+        DibTarget after(cx, cy), redrawn(cx, cy);
+        Shown(live, &after, cx, cy);
+        EXPECT_EQ(plot.nDrawnFrames, nDrawn + 1) << "the change did not redraw";
+        plot.InvalidateFrame();
+        Shown(live, &redrawn, cx, cy);
+        EXPECT_TRUE(after.SamePixels(redrawn));
+        EXPECT_FALSE(after.SamePixels(first)) << "the change shows nothing";
+    }
+}
+
+// A scrolling grid moves on every paint, so every paint draws.
+TEST(ChartPaint, ScrollingGridDrawsEveryPaint) {
+    LivePlot live(100, 50);
+    live.plot.SetGridScrollX(2);
+    live.Paint();
+    const int nDrawn = live.plot.nDrawnFrames;
+    for (int i = 0; i < 3; ++i) live.Paint();
+    EXPECT_EQ(live.plot.nDrawnFrames, nDrawn + 3);
+}
+
 }  // namespace
