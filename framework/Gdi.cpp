@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "framework/StaticLock.h"
 #include "framework/Wnd.h"
 
 namespace {
@@ -12,27 +13,8 @@ namespace {
 // belong to the process, and a handle selected on one thread may be deleted
 // by its owning wrapper on another. One lock guards them all, taken around
 // each whole operation (a lookup and the insertion that follows it), so two
-// threads never make two wrappers for one handle. It is a critical section:
-// a thread may take it again while it holds it.
-class TableLock {
-  public:
-    TableLock() { ::EnterCriticalSection(Section()); }
-    ~TableLock() { ::LeaveCriticalSection(Section()); }
-    TableLock(const TableLock&) = delete;
-    TableLock& operator=(const TableLock&) = delete;
-
-  private:
-    // Never destroyed, like the tables: wrappers with static storage may let
-    // their handles go while the process's statics are torn down.
-    static CRITICAL_SECTION* Section() {
-        static CRITICAL_SECTION* cs = [] {
-            CRITICAL_SECTION* p = new CRITICAL_SECTION;
-            ::InitializeCriticalSection(p);
-            return p;
-        }();
-        return cs;
-    }
-};
+// threads never make two wrappers for one handle.
+using TableLock = CStaticLock<struct GdiTablesTag>;
 
 // A table of non-owning wrappers by handle. An entry whose handle has died
 // behind the wrappers' back (deleted by a raw Win32 call) is swept out when

@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "framework/App.h"
+#include "framework/StaticLock.h"
 
 namespace {
 
@@ -28,19 +29,8 @@ class CPermanentWndMap {
     }
 
   private:
-    struct Lock {
-        Lock() { ::EnterCriticalSection(Section()); }
-        ~Lock() { ::LeaveCriticalSection(Section()); }
-    };
-    // Never destroyed: windows may still be unbound while statics go away.
-    static CRITICAL_SECTION* Section() {
-        static CRITICAL_SECTION* cs = [] {
-            CRITICAL_SECTION* p = new CRITICAL_SECTION;
-            ::InitializeCriticalSection(p);
-            return p;
-        }();
-        return cs;
-    }
+    // Windows may still be unbound while statics go away: see CStaticLock.
+    using Lock = CStaticLock<struct WndMapTag>;
     static std::unordered_map<HWND, CWnd*>& Map() {
         static std::unordered_map<HWND, CWnd*>* map = new std::unordered_map<HWND, CWnd*>;
         return *map;

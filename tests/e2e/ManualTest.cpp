@@ -45,6 +45,18 @@ class ManualTest : public ::testing::Test {
         }
         return writes;
     }
+    // A running program (a new one if the last has ended), in manual mode if
+    // asked, with the slider off zero.
+    void Running(bool manual) {
+        if (app == nullptr) {
+            app.reset(new VorlaneProcess(dir));
+            ASSERT_NE(app->WaitForMainWindow(), nullptr);
+        }
+        if (!manual) return;
+        app->Click(1041);
+        app->MoveSlider(10);
+        ASSERT_EQ(WrSimPeek(kManualMode), 1);
+    }
     // The program has ended, and so has every process of ours: only then is
     // the count of writes final.
     void WaitForTheEnd() {
@@ -239,15 +251,7 @@ TEST_F(ManualTest, EveryWayOutHandsTheFanBackOnceOnlyInManualMode) {
     for (bool manual : {true, false}) {
         for (const Ending& e : kEndings) {
             SCOPED_TRACE(testing::Message() << e.name << (manual ? ", manual" : ", automatic"));
-            if (app == nullptr) {
-                app.reset(new VorlaneProcess(dir));
-                ASSERT_NE(app->WaitForMainWindow(), nullptr);
-            }
-            if (manual) {
-                app->Click(1041);
-                app->MoveSlider(10);
-                ASSERT_EQ(WrSimPeek(kManualMode), 1);
-            }
+            ASSERT_NO_FATAL_FAILURE(Running(manual));
             // One guardian, nobody's child once its starter has gone: ending the
             // program's process tree leaves it.
             ASSERT_TRUE(WaitFor([&] {
@@ -281,15 +285,8 @@ TEST_F(ManualTest, EveryWayOutHandsTheFanBackOnceOnlyInManualMode) {
 TEST_F(ManualTest, CrashHandsTheFanBackOnlyInManualMode) {
     for (bool manual : {true, false}) {
         SCOPED_TRACE(manual ? "manual" : "automatic");
-        if (!manual) {
-            app.reset(new VorlaneProcess(dir));
-            ASSERT_NE(app->WaitForMainWindow(), nullptr);
-        }
-        if (manual) {
-            app->Click(1041);
-            app->MoveSlider(10);
-            ASSERT_EQ(WrSimPeek(kManualMode), 1);
-        }
+        if (!manual) app.reset();
+        ASSERT_NO_FATAL_FAILURE(Running(manual));
         size_t from = WrSimLogCount();
         WrSimCrashNextRead();
         WaitForTheEnd();

@@ -24,7 +24,7 @@ const WORD kManualMode = 0x9130;
 const DWORD kPhaseMs = 6000;
 const DWORD kActionMs = 1500;
 const long kHandleTolerance = 5;
-// Both builds stay flat to the byte over ten minutes; a leak of 64 KiB a
+// Both builds stay within 8 KiB over ten minutes; a leak of 64 KiB a
 // minute grows by more than this in the nine minutes after the first cycle.
 const long long kPrivateToleranceBytes = 256 * 1024;
 
