@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cmath>
@@ -119,6 +120,37 @@ inline void UseOwnSimulatedEc(const char* pszTag) {
                   static_cast<unsigned long>(::GetCurrentProcessId()));
     ::SetEnvironmentVariableA("WRRDIO_SIM_NAME", szName);
     ::SetEnvironmentVariableA("WRRDIO_TRACE", nullptr);
+}
+
+struct ThreadCpu {
+    ULONGLONG ticks = 0;  // 100 ns units, kernel plus user
+    int nThreads = 0;
+    int nRead = 0;
+};
+
+// The sum of the process's threads' kernel and user times.
+inline ThreadCpu ThreadCpuOf(DWORD pid) {
+    ThreadCpu cpu;
+    HANDLE hSnap = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (hSnap == INVALID_HANDLE_VALUE) return cpu;
+    THREADENTRY32 te = {};
+    te.dwSize = sizeof(te);
+    for (BOOL b = ::Thread32First(hSnap, &te); b; b = ::Thread32Next(hSnap, &te)) {
+        if (te.th32OwnerProcessID != pid) continue;
+        ++cpu.nThreads;
+        HANDLE hThread = ::OpenThread(THREAD_QUERY_INFORMATION, FALSE, te.th32ThreadID);
+        if (hThread == nullptr) continue;
+        FILETIME ftCreate, ftExit, ftKernel, ftUser;
+        if (::GetThreadTimes(hThread, &ftCreate, &ftExit, &ftKernel, &ftUser)) {
+            for (const FILETIME& ft : {ftKernel, ftUser}) {
+                cpu.ticks += static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
+            }
+            ++cpu.nRead;
+        }
+        ::CloseHandle(hThread);
+    }
+    ::CloseHandle(hSnap);
+    return cpu;
 }
 
 }  // namespace bench

@@ -3,7 +3,6 @@
 // 0x9130 = 0, over repeated runs, and what the guardian holds and spends
 // while it waits.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include "bench/BenchCommon.h"
 #include "tests/e2e/Counters.h"
@@ -14,28 +13,6 @@ namespace {
 const int kRuns = 10;
 const WORD kManualMode = 0x9130;
 const int kIdcTest = 1041;
-
-ULONGLONG ThreadTicksOf(DWORD pid) {
-    ULONGLONG ticks = 0;
-    HANDLE hSnap = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (hSnap == INVALID_HANDLE_VALUE) return 0;
-    THREADENTRY32 te = {};
-    te.dwSize = sizeof(te);
-    for (BOOL b = ::Thread32First(hSnap, &te); b; b = ::Thread32Next(hSnap, &te)) {
-        if (te.th32OwnerProcessID != pid) continue;
-        HANDLE hThread = ::OpenThread(THREAD_QUERY_INFORMATION, FALSE, te.th32ThreadID);
-        FILETIME ftCreate, ftExit, ftKernel, ftUser;
-        if (hThread != nullptr &&
-            ::GetThreadTimes(hThread, &ftCreate, &ftExit, &ftKernel, &ftUser)) {
-            for (const FILETIME& ft : {ftKernel, ftUser}) {
-                ticks += static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
-            }
-        }
-        if (hThread != nullptr) ::CloseHandle(hThread);
-    }
-    ::CloseHandle(hSnap);
-    return ticks;
-}
 
 }  // namespace
 
@@ -69,7 +46,7 @@ int main() {
         if (hGuard != nullptr) {
             privateKiB.push_back(static_cast<double>(PrivateBytes(hGuard)) / 1024);
             handles.push_back(static_cast<double>(HandleCount(hGuard, guards[0])));
-            cpuMs.push_back(static_cast<double>(ThreadTicksOf(guards[0])) / 1e4);
+            cpuMs.push_back(static_cast<double>(bench::ThreadCpuOf(guards[0]).ticks) / 1e4);
         }
 
         WrSimLogClear();

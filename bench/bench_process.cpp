@@ -98,35 +98,6 @@ double KernelCpuNs(unsigned long unixPid) {
     return bAny ? total : -1;
 }
 
-struct ThreadCpu {
-    ULONGLONG ticks = 0;  // 100 ns units, kernel plus user
-    int nThreads = 0;
-    int nRead = 0;
-};
-
-// The sum of the process's threads' kernel and user times.
-ThreadCpu ThreadCpuOf(DWORD pid) {
-    ThreadCpu cpu;
-    HANDLE hSnap = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (hSnap == INVALID_HANDLE_VALUE) return cpu;
-    THREADENTRY32 te = {};
-    te.dwSize = sizeof(te);
-    for (BOOL b = ::Thread32First(hSnap, &te); b; b = ::Thread32Next(hSnap, &te)) {
-        if (te.th32OwnerProcessID != pid) continue;
-        ++cpu.nThreads;
-        HANDLE hThread = ::OpenThread(THREAD_QUERY_INFORMATION, FALSE, te.th32ThreadID);
-        if (hThread == nullptr) continue;
-        FILETIME ftCreate, ftExit, ftKernel, ftUser;
-        if (::GetThreadTimes(hThread, &ftCreate, &ftExit, &ftKernel, &ftUser)) {
-            cpu.ticks += Ticks(ftKernel) + Ticks(ftUser);
-            ++cpu.nRead;
-        }
-        ::CloseHandle(hThread);
-    }
-    ::CloseHandle(hSnap);
-    return cpu;
-}
-
 ULONGLONG ProcessTimesOf(HANDLE hProcess) {
     FILETIME ftCreate, ftExit, ftKernel, ftUser;
     if (!::GetProcessTimes(hProcess, &ftCreate, &ftExit, &ftKernel, &ftUser)) return 0;
@@ -416,7 +387,7 @@ int main() {
         }
         double tNow = bench::NowUs();
         for (int i = 0; i < kPrograms; ++i) {
-            ThreadCpu t = ThreadCpuOf(children[i]->Pid());
+            bench::ThreadCpu t = bench::ThreadCpuOf(children[i]->Pid());
             cpu[i].push_back({tNow, t.ticks, KernelCpuNs(unixPid[i])});
             if (t.nRead != t.nThreads) {
                 bench::Note("bench_process: read %d of %d threads of %s", t.nRead, t.nThreads,

@@ -49,8 +49,8 @@ vorlane_use_wine() {
         echo "vorlane: this host cannot execute 32-bit x86 code, so the 32-bit build in $tree cannot run here; use the 64-bit one." >&2
         return 1
     fi
-    local loader
-    loader="$(sed -n 's/^exec \([^ ]*\) .*/\1/p' "$tree/wine-bin/wine")"
+    local loader=/usr/bin/wine
+    [ "$(vorlane_tree_arch "$tree")" = win64 ] && loader=/usr/lib/wine/wine64
     if [ ! -x "$loader" ]; then
         echo "vorlane: Wine's loader $loader is not installed, so nothing can run here; run tools/setup.sh as root." >&2
         return 1
