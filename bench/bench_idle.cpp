@@ -4,7 +4,8 @@
 // What it costs is what the timers and Wine's paint cycle cost by themselves.
 // Started with "/floor", the child instead copies one bitmap of the chart's
 // size, prepared once, to its window on every paint: the least any chart
-// refreshed 20 times a second costs.
+// refreshed 20 times a second costs; "/control" only renames it, for a second
+// floor running beside the first.
 #include <cstring>
 
 #include "bench/bench_idle.h"
@@ -95,7 +96,11 @@ class CIdleDlg : public CDialog {
     }
     BOOL OnInitDialog() override {
         CDialog::OnInitDialog();
-        if (FloorMode()) ::SetWindowTextA(m_hWnd, "Vorlane benchmark floor");
+        if (strstr(::GetCommandLineA(), "/control") != nullptr) {
+            ::SetWindowTextA(m_hWnd, "Vorlane benchmark control");
+        } else if (FloorMode()) {
+            ::SetWindowTextA(m_hWnd, "Vorlane benchmark floor");
+        }
         SetTimer(kDialogTimer, kDialogPeriodMs, nullptr);
         return TRUE;
     }

@@ -27,6 +27,7 @@ CWinApp g_benchApp;
 class BenchDlg : public COsterbyDlg {
   public:
     std::vector<double> m_ticks;
+    std::vector<double> m_tickCpu, m_afterCpu;  // µs of this thread's CPU time
 
   protected:
     BOOL OnInitDialog() override {
@@ -38,16 +39,25 @@ class BenchDlg : public COsterbyDlg {
     }
 
     void Run() {
+        const double readingNs = bench::ThreadCpuReadingNs();
         for (int i = 0; i < kTicks; ++i) {
             WrSimAdvance(kSamplePeriodMs);
+            // What the last tick left: the repaints of the fields it changed.
+            double c0 = bench::ThreadCpuNsNow();
             MSG msg;
             while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
                 ::TranslateMessage(&msg);
                 ::DispatchMessageA(&msg);
             }
+            double c1 = bench::ThreadCpuNsNow();
             double t0 = bench::NowUs();
             ::SendMessageA(m_hWnd, WM_TIMER, IDT_SAMPLE, 0);
             m_ticks.push_back(bench::NowUs() - t0);
+            double c2 = bench::ThreadCpuNsNow();
+            if (c0 >= 0 && c2 >= 0) {
+                if (i > 0) m_afterCpu.push_back((c1 - c0 - readingNs) / 1000);
+                m_tickCpu.push_back((c2 - c1 - readingNs) / 1000);
+            }
         }
         EndDialog(IDOK);
     }
@@ -82,6 +92,14 @@ int main() {
     bench::TimeRow(
         "Sampling tick: WM_TIMER to the real COsterbyDlg (dispatch, UpdateReadings, AppendValue)",
         bench::Summarize(dlg.m_ticks));
+    if (!dlg.m_tickCpu.empty()) {
+        bench::TimeRow("Sampling tick: CPU time of the same (Linux kernel's count for this thread)",
+                       bench::Summarize(dlg.m_tickCpu));
+        bench::TimeRow(
+            "After each tick: the queued messages it left handled (repaints of the "
+            "changed fields), CPU time",
+            bench::Summarize(dlg.m_afterCpu));
+    }
     bench::Note(
         "bench_tick: %d ticks in the program's own dialog, %lu EC calls (%.2f per tick); "
         "the EC moved on %u ms before each tick",

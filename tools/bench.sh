@@ -1,12 +1,15 @@
 #!/bin/bash
 # Builds, then runs every benchmark headless under Wine and prints one
 # markdown table: the chart's frame against one block copy, its parts, the
-# sampling tick, one EC call, and Vorlane.exe's CPU time and private bytes
-# over a run beside an empty-dialog baseline. Not part of the test suite.
+# sampling tick and one EC call (wall and CPU time), and Vorlane.exe's CPU
+# time and private bytes beside the floor and the baseline, in two runs that
+# trade places. Not part of the test suite.
 # Usage: bash tools/bench.sh [win32|win64]  (default: what tools/run.sh runs)
 #   VORLANE_BUILD          build folder (default build-bench; the tree is
 #                          build-bench/win32 or build-bench/win64)
-#   VORLANE_BENCH_SECONDS  length of the program's run (default 60)
+#   VORLANE_BENCH_SECONDS  length of each program run (default 60)
+#   VORLANE_BENCH_CONTROL  1: a second floor in Vorlane's place, to check the
+#                          measurement itself
 # How each figure was obtained goes to stderr, below the table.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
