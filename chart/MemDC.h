@@ -13,6 +13,12 @@ class CMemDC : public CDC {
     // pArea is in the target's logical coordinates; null means the target's
     // clip box. The target must outlive the surface.
     CMemDC(CDC* pTargetDC, const RECT* pArea);
+    // Draws on pSurface, a memory context whose selected bitmap covers the
+    // area in device units, instead of a bitmap of its own, so that what was
+    // drawn stays there. The surface's state is saved here and put back when
+    // this is destroyed; without that, or on a printing target, it draws
+    // straight through.
+    CMemDC(CDC* pTargetDC, const RECT* pArea, CDC* pSurface);
     ~CMemDC() override;
 
     // False when it draws straight onto the target (printing, or no memory).
@@ -27,4 +33,8 @@ class CMemDC : public CDC {
 
   private:
     BOOL BeginOffscreen();
+    void DrawStraight();
+    void PrepareArea(const RECT* pArea);
+
+    int m_nSurfaceState;  // SaveDC level of a borrowed surface, else 0
 };

@@ -297,7 +297,12 @@ void CMultiColorPlotCtrl::OnPaint() {
     ::InterlockedExchange(&m_nFrameStale, 0);
     m_nReusedPaints = 0;
 
-    CMemDC* pMemDC = new (std::nothrow) CMemDC(&dc, &m_rcClient);
+    // Drawn on the kept frame itself, which is then kept without a copy; when
+    // no frame can be had (GDI out of handles) the paint draws on a surface
+    // of its own and keeps nothing.
+    const bool bOnFrame = PrepareFrame(&dc, nWidth, nHeight);
+    CMemDC* pMemDC = bOnFrame ? new (std::nothrow) CMemDC(&dc, &m_rcClient, &m_dcFrame)
+                              : new (std::nothrow) CMemDC(&dc, &m_rcClient);
     if (pMemDC == nullptr) {
         InvalidateFrame();
         return;
@@ -324,36 +329,34 @@ void CMultiColorPlotCtrl::OnPaint() {
     DrawCaption(pMemDC);
 
     pMemDC->SetBrushOrg(ptOldBrushOrg);
-    KeepFrame(&dc, pMemDC, nWidth, nHeight);
+    // A layer that could not be drawn (GDI out of objects) is tried again at
+    // the next paint rather than kept.
+    bool bWhole = bOnFrame && pMemDC->IsOffscreen() && m_penGrid.GetSafeHandle() != nullptr &&
+                  m_fontCaption.GetSafeHandle() != nullptr &&
+                  (m_nPlotStyle != 0 || m_brushBar.GetSafeHandle() != nullptr);
+    if (!bWhole) InvalidateFrame();
     delete pMemDC;
 }
 
-void CMultiColorPlotCtrl::KeepFrame(CDC* pTargetDC, CMemDC* pMemDC, int nWidth, int nHeight) {
-    // A layer that could not be drawn (GDI out of objects) is tried again
-    // at the next paint rather than kept.
-    bool bWhole = pMemDC->IsOffscreen() && m_penGrid.GetSafeHandle() != nullptr &&
-                  m_fontCaption.GetSafeHandle() != nullptr &&
-                  (m_nPlotStyle != 0 || m_brushBar.GetSafeHandle() != nullptr);
-    if (bWhole && (nWidth != m_nFrameWidth || nHeight != m_nFrameHeight)) {
-        if (m_dcFrame.GetSafeHdc() != nullptr) m_dcFrame.SelectObject(m_pOldFrameBitmap);
-        m_dcFrame.DeleteDC();
-        m_bmpFrame.DeleteObject();
-        m_nFrameWidth = m_nFrameHeight = 0;
-        if (m_dcFrame.CreateCompatibleDC(pTargetDC) &&
-            m_bmpFrame.CreateCompatibleBitmap(pTargetDC, nWidth, nHeight)) {
-            m_pOldFrameBitmap = m_dcFrame.SelectObject(&m_bmpFrame);
-            m_nFrameWidth = nWidth;
-            m_nFrameHeight = nHeight;
-        } else {
-            m_dcFrame.DeleteDC();
-            m_bmpFrame.DeleteObject();
-        }
+bool CMultiColorPlotCtrl::PrepareFrame(CDC* pTargetDC, int nWidth, int nHeight) {
+    if (m_dcFrame.GetSafeHdc() != nullptr && nWidth == m_nFrameWidth && nHeight == m_nFrameHeight) {
+        return true;
     }
-    if (bWhole && m_nFrameWidth != 0) {
-        m_dcFrame.BitBlt(0, 0, nWidth, nHeight, pMemDC, m_rcClient.left, m_rcClient.top, SRCCOPY);
-    } else {
-        InvalidateFrame();
+    if (m_dcFrame.GetSafeHdc() != nullptr) m_dcFrame.SelectObject(m_pOldFrameBitmap);
+    m_dcFrame.DeleteDC();
+    m_bmpFrame.DeleteObject();
+    m_nFrameWidth = m_nFrameHeight = 0;
+    if (nWidth <= 0 || nHeight <= 0) return false;
+    if (m_dcFrame.CreateCompatibleDC(pTargetDC) &&
+        m_bmpFrame.CreateCompatibleBitmap(pTargetDC, nWidth, nHeight)) {
+        m_pOldFrameBitmap = m_dcFrame.SelectObject(&m_bmpFrame);
+        m_nFrameWidth = nWidth;
+        m_nFrameHeight = nHeight;
+        return true;
     }
+    m_dcFrame.DeleteDC();
+    m_bmpFrame.DeleteObject();
+    return false;
 }
 
 void CMultiColorPlotCtrl::DrawGradient(CDC* pDC) {

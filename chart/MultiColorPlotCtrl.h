@@ -72,8 +72,8 @@ class CMultiColorPlotCtrl : public CStatic {
     // The kept frame no longer shows the chart: the next paint draws anew.
     // Safe from any thread.
     void InvalidateFrame();
-    // Copies a finished frame for the paints that change nothing.
-    void KeepFrame(CDC* pTargetDC, CMemDC* pMemDC, int nWidth, int nHeight);
+    // The kept frame, made or remade for this size; false when it cannot be.
+    bool PrepareFrame(CDC* pTargetDC, int nWidth, int nHeight);
 
     CBitmap* m_pOldGradientBitmap;
     CBitmap m_bmpGradient;
