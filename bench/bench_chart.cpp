@@ -233,7 +233,7 @@ int main() {
         "Chart frame ÷ BitBlt", bench::Num(fRatio, 1) + "×",
         "IQR " + bench::Num(ratio.q1, 1) + "–" + bench::Num(ratio.q3, 1) + "× (per-round ratios)",
         ratio.n, "≤ 15×", bench::Verdict(fRatio <= 15.0));
-    bench::TimeRow("· part: kept surface cleared and copied, nothing drawn",
+    bench::TimeRow("· part: kept surface lent and copied, nothing drawn",
                    bench::Summarize(surfaceOnly.all));
     bench::TimeRow("· part: grid (DrawGrid)", bench::Summarize(grid.all));
     bench::TimeRow("· part: curve (DrawCurve, 114 points)", bench::Summarize(curve.all));

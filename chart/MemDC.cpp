@@ -35,8 +35,8 @@ CMemDC::CMemDC(CDC* pTargetDC, const RECT* pArea, CDC* pSurface)
     } else {
         DrawStraight();
     }
-
-    FillSolidRect(&m_rcArea, pTargetDC->GetBkColor());
+    // Not cleared: the lender's first layer covers the area, and a second
+    // fill of a whole frame would cost as much as a layer.
 }
 
 void CMemDC::PrepareArea(const RECT* pArea) {

@@ -15,9 +15,10 @@ class CMemDC : public CDC {
     CMemDC(CDC* pTargetDC, const RECT* pArea);
     // Draws on pSurface, a memory context whose selected bitmap covers the
     // area in device units, instead of a bitmap of its own, so that what was
-    // drawn stays there. The surface's state is saved here and put back when
-    // this is destroyed; without that, or on a printing target, it draws
-    // straight through.
+    // drawn stays there. The area starts as the surface holds it, not
+    // cleared. The surface's state is saved here and put back when this is
+    // destroyed; without that, or on a printing target, it draws straight
+    // through.
     CMemDC(CDC* pTargetDC, const RECT* pArea, CDC* pSurface);
     ~CMemDC() override;
 

@@ -505,12 +505,6 @@ BOOL CDC::BitBlt(int x, int y, int nWidth, int nHeight, CDC* pSrcDC, int xSrc, i
                     ySrc, dwRop);
 }
 
-POINT CDC::MoveTo(int x, int y) {
-    POINT pt = {0, 0};
-    ::MoveToEx(m_hDC, x, y, &pt);
-    return pt;
-}
-
 // CPaintDC -----------------------------------------------------------------------
 
 CPaintDC::CPaintDC(CWnd* pWnd) : m_ps(), m_hWnd(pWnd->m_hWnd) {

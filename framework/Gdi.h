@@ -140,9 +140,10 @@ class CDC : public CObject {
     void FillRect(LPCRECT lpRect, CBrush* pBrush);
     BOOL BitBlt(int x, int y, int nWidth, int nHeight, CDC* pSrcDC, int xSrc, int ySrc,
                 DWORD dwRop);
-    POINT MoveTo(int x, int y);
-    BOOL LineTo(int x, int y) { return ::LineTo(m_hDC, x, y); }
     BOOL Polyline(const POINT* lpPoints, int nCount) { return ::Polyline(m_hDC, lpPoints, nCount); }
+    BOOL PolyPolyline(const POINT* lpPoints, const DWORD* lpCounts, int nCount) {
+        return ::PolyPolyline(m_hDC, lpPoints, lpCounts, static_cast<DWORD>(nCount));
+    }
     COLORREF SetPixel(int x, int y, COLORREF crColor) { return ::SetPixel(m_hDC, x, y, crColor); }
     BOOL SetPixelV(int x, int y, COLORREF crColor) { return ::SetPixelV(m_hDC, x, y, crColor); }
     BOOL TextOut(int x, int y, LPCSTR lpszString, int nCount) {

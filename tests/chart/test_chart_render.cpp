@@ -114,6 +114,30 @@ TEST(ChartGrid, LinesSitByThePhaseAndThePhaseCyclesThroughTheStep) {
     }
     EXPECT_EQ((std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0, 1}), xs);
     EXPECT_EQ((std::vector<int>{10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 10}), ys);
+
+    // Drawn many lines to a call, the grid is what a move and a line per grid
+    // line draw: past one call's worth of lines, thin and wide.
+    LivePlot wide(300, 50);
+    wide.plot.SetGridStepX(4);
+    wide.plot.SetGridStepY(7);
+    for (int nWidth : {1, 2}) {
+        wide.plot.SetGridPen(nWidth, kGrid);
+        wide.plot.m_nGridOffsetX = 1;
+        wide.plot.m_nGridOffsetY = 3;
+        DibTarget batched(300, 50), single(300, 50);
+        wide.plot.DrawGrid(batched.dc());
+        HGDIOBJ hOldPen = ::SelectObject(single.hdc(), ::CreatePen(PS_SOLID, nWidth, kGrid));
+        for (int x = 1; x <= 301; x += 4) {
+            ::MoveToEx(single.hdc(), x, 0, nullptr);
+            ::LineTo(single.hdc(), x, 50);
+        }
+        for (int y = 51; y >= 3 + 50 - 7 * 7 - 2; y -= 7) {
+            ::MoveToEx(single.hdc(), 0, y, nullptr);
+            ::LineTo(single.hdc(), 300, y);
+        }
+        ::DeleteObject(::SelectObject(single.hdc(), hOldPen));
+        EXPECT_TRUE(batched.SamePixels(single)) << nWidth;
+    }
 }
 
 TEST(ChartBars, EveryBarColumnShowsTheGradientOfItsRowUnderAYellowTop) {
