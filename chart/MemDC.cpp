@@ -5,7 +5,9 @@ CMemDC::CMemDC(CDC* pTargetDC, const RECT* pArea)
       m_pTargetDC(pTargetDC),
       m_rcArea(),
       m_bOffscreen(FALSE),
-      m_nSurfaceState(0) {
+      m_bLent(FALSE),
+      m_nLentMapMode(0),
+      m_ptLentOrg() {
     m_bOffscreen = !pTargetDC->m_bPrinting;
     PrepareArea(pArea);
 
@@ -22,18 +24,27 @@ CMemDC::CMemDC(CDC* pTargetDC, const RECT* pArea, CDC* pSurface)
       m_pTargetDC(pTargetDC),
       m_rcArea(),
       m_bOffscreen(FALSE),
-      m_nSurfaceState(0) {
+      m_bLent(FALSE),
+      m_nLentMapMode(0),
+      m_ptLentOrg() {
     PrepareArea(pArea);
-    if (!pTargetDC->m_bPrinting && pSurface->GetSafeHdc() != nullptr) {
-        m_nSurfaceState = ::SaveDC(pSurface->m_hDC);
-    }
-    if (m_nSurfaceState != 0) {
-        m_bOffscreen = TRUE;
-        m_hDC = m_hAttribDC = pSurface->m_hDC;
-        SetMapMode(pTargetDC->GetMapMode());
-        SetWindowOrg(m_rcArea.left, m_rcArea.top);
-    } else {
+    if (pTargetDC->m_bPrinting || pSurface->GetSafeHdc() == nullptr) {
         DrawStraight();
+        return;
+    }
+    m_bLent = TRUE;
+    m_bOffscreen = TRUE;
+    m_hDC = m_hAttribDC = pSurface->m_hDC;
+    // Only the mapping is set here and put back later, and only where it
+    // differs: saving and restoring the whole context would cost as much as
+    // the copy to the window, and the drawing steps put back what they
+    // select and set themselves.
+    m_nLentMapMode = GetMapMode();
+    ::GetWindowOrgEx(m_hDC, &m_ptLentOrg);
+    const int nMapMode = pTargetDC->GetMapMode();
+    if (nMapMode != m_nLentMapMode) SetMapMode(nMapMode);
+    if (m_ptLentOrg.x != m_rcArea.left || m_ptLentOrg.y != m_rcArea.top) {
+        SetWindowOrg(m_rcArea.left, m_rcArea.top);
     }
     // Not cleared: the lender's first layer covers the area, and a second
     // fill of a whole frame would cost as much as a layer.
@@ -74,9 +85,14 @@ CMemDC::~CMemDC() {
         m_pTargetDC->BitBlt(m_rcArea.left, m_rcArea.top, m_rcArea.right - m_rcArea.left,
                             m_rcArea.bottom - m_rcArea.top, this, m_rcArea.left, m_rcArea.top,
                             SRCCOPY);
-        if (m_nSurfaceState != 0) {
-            // Borrowed: back as it was lent, and not deleted with this.
-            ::RestoreDC(m_hDC, m_nSurfaceState);
+        if (m_bLent) {
+            // Borrowed: its mapping back as it was lent, and not deleted with this.
+            if (GetMapMode() != m_nLentMapMode) SetMapMode(m_nLentMapMode);
+            POINT ptOrg;
+            ::GetWindowOrgEx(m_hDC, &ptOrg);
+            if (ptOrg.x != m_ptLentOrg.x || ptOrg.y != m_ptLentOrg.y) {
+                SetWindowOrg(m_ptLentOrg.x, m_ptLentOrg.y);
+            }
             m_hDC = m_hAttribDC = nullptr;
         } else {
             // The off-screen bitmap must not be selected when it is deleted.

@@ -16,9 +16,10 @@ class CMemDC : public CDC {
     // Draws on pSurface, a memory context whose selected bitmap covers the
     // area in device units, instead of a bitmap of its own, so that what was
     // drawn stays there. The area starts as the surface holds it, not
-    // cleared. The surface's state is saved here and put back when this is
-    // destroyed; without that, or on a printing target, it draws straight
-    // through.
+    // cleared. The surface's mapping (mode and window origin) is set to the
+    // target's here and put back when this is destroyed; whatever else is
+    // selected or set on it, the drawer puts back. On a printing target, or
+    // without a surface, it draws straight through.
     CMemDC(CDC* pTargetDC, const RECT* pArea, CDC* pSurface);
     ~CMemDC() override;
 
@@ -37,5 +38,7 @@ class CMemDC : public CDC {
     void DrawStraight();
     void PrepareArea(const RECT* pArea);
 
-    int m_nSurfaceState;  // SaveDC level of a borrowed surface, else 0
+    BOOL m_bLent;  // drawing on a borrowed surface
+    int m_nLentMapMode;
+    POINT m_ptLentOrg;
 };

@@ -169,6 +169,32 @@ TEST(MemDC, OffscreenSurfaceReachesTheTargetOnlyWhenDestroyedAtItsArea) {
     }
 }
 
+TEST(MemDC, LentSurfaceKeepsTheDrawingAndGetsItsMappingBack) {
+    DibTarget target(40, 30, kOld);
+    DibTarget lender(20, 16, kBack);
+    ::SetMapMode(lender.hdc(), MM_LOMETRIC);
+    RECT rcArea = {5, 4, 25, 20};
+    int nFree = FreeGdiSlots();
+    {
+        MemDCProbe surface(target.dc(), &rcArea, lender.dc());
+        EXPECT_TRUE(surface.m_bOffscreen);
+        EXPECT_EQ(MM_TEXT, surface.GetMapMode());
+        surface.FillSolidRect(5, 4, 1, 1, kInk);  // the area's first pixel
+        EXPECT_EQ(kOld, target.Pixel(5, 4));
+    }
+    EXPECT_EQ(nFree, FreeGdiSlots());
+    EXPECT_EQ(kInk, target.Pixel(5, 4));
+    EXPECT_EQ(kBack, target.Pixel(24, 19));  // the lender's pixels, not cleared
+    EXPECT_EQ(kOld, target.Pixel(4, 4));
+    EXPECT_EQ(MM_LOMETRIC, ::GetMapMode(lender.hdc()));
+    POINT ptOrg = {-1, -1};
+    ::GetWindowOrgEx(lender.hdc(), &ptOrg);
+    EXPECT_EQ(0, ptOrg.x);
+    EXPECT_EQ(0, ptOrg.y);
+    ::SetMapMode(lender.hdc(), MM_TEXT);
+    EXPECT_EQ(kInk, lender.Pixel(0, 0));
+}
+
 TEST(MemDC, NullAreaIsTheTargetsClipBox) {
     DibTarget target(40, 30, kOld);
     ::IntersectClipRect(target.hdc(), 10, 12, 30, 18);
