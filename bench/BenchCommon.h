@@ -11,6 +11,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -154,20 +155,54 @@ inline ThreadCpu ThreadCpuOf(DWORD pid) {
     return cpu;
 }
 
+// True under Wine on Linux, where a Windows thread is a Linux thread and may
+// ask the Linux kernel directly.
+inline bool OnWineOnLinux() {
+    static const bool s_bLinux = [] {
+        typedef void(CDECL * HostVersionFn)(const char**, const char**);
+        auto pfn = reinterpret_cast<HostVersionFn>(reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_host_version")));
+        const char* pszSystem = nullptr;
+        const char* pszRelease = nullptr;
+        if (pfn != nullptr) pfn(&pszSystem, &pszRelease);
+        return pszSystem != nullptr && strcmp(pszSystem, "Linux") == 0;
+    }();
+    return s_bLinux;
+}
+
 // The calling thread's CPU time as the Linux kernel counts it, in
-// nanoseconds, read through Wine's Z: drive; -1 where there is none. Under
-// Wine a call's wall time includes waits for the wineserver, and thread times
-// count in 10 ms ticks: this is the figure for what a call costs the CPU.
+// nanoseconds; -1 where there is no such count. Under Wine a call's wall time
+// includes waits for the wineserver, and thread times count in 10 ms ticks:
+// this is the figure for what a call costs the CPU. It is the kernel's thread
+// clock (clock_gettime with CLOCK_THREAD_CPUTIME_ID, by its system call, which
+// Wine leaves to the kernel): the count in /proc/thread-self/schedstat stands
+// still while the thread runs, so a short span read there may come out as
+// nothing, or less than the cost of reading it.
 inline double ThreadCpuNsNow() {
-    HANDLE h =
-        ::CreateFileA("Z:\\proc\\thread-self\\schedstat", GENERIC_READ,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return -1;
-    char sz[128] = {};
-    DWORD nRead = 0;
-    BOOL bRead = ::ReadFile(h, sz, sizeof(sz) - 1, &nRead, nullptr);
-    ::CloseHandle(h);
-    return bRead && nRead > 0 ? std::strtod(sz, nullptr) : -1;
+    if (!OnWineOnLinux()) return -1;
+#if defined(__x86_64__)
+    struct {
+        long long sec, nsec;
+    } ts = {0, 0};
+    long long ret = 228;  // clock_gettime
+    __asm__ volatile("syscall"
+                     : "+a"(ret)
+                     : "D"(3LL), "S"(&ts)  // CLOCK_THREAD_CPUTIME_ID
+                     : "rcx", "r11", "memory");
+#elif defined(__i386__)
+    struct {
+        long sec, nsec;
+    } ts = {0, 0};
+    long ret = 265;  // clock_gettime
+    __asm__ volatile("int $0x80" : "+a"(ret) : "b"(3L), "c"(&ts) : "memory");
+#else
+    struct {
+        long sec, nsec;
+    } ts = {0, 0};
+    long ret = -1;
+#endif
+    if (ret != 0) return -1;
+    return static_cast<double>(ts.sec) * 1e9 + static_cast<double>(ts.nsec);
 }
 
 // What two back-to-back ThreadCpuNsNow readings count between them (part of
