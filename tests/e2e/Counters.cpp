@@ -47,14 +47,32 @@ long HandleCount(HANDLE hProcess, DWORD pid) {
 }
 
 // Private bytes (commit charge). Wine leaves PrivateUsage at 0 for another
-// process but reports the same charge as PagefileUsage, as Windows also does.
+// process, and what it reports as PagefileUsage is the resident anonymous
+// pages: they grow once when memory committed long before is first touched,
+// even by a reader from outside (reading the program's 1.5 MiB GDI handle
+// table did so), so the committed pages are counted instead.
 long long PrivateBytes(HANDLE hProcess) {
     PROCESS_MEMORY_COUNTERS_EX pmc = {};
     pmc.cb = sizeof(pmc);
-    if (!::GetProcessMemoryInfo(hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc),
-                                sizeof(pmc))) {
-        return -1;
+    if (::GetProcessMemoryInfo(hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc),
+                               sizeof(pmc)) &&
+        pmc.PrivateUsage != 0) {
+        return static_cast<long long>(pmc.PrivateUsage);
     }
-    return pmc.PrivateUsage != 0 ? static_cast<long long>(pmc.PrivateUsage)
-                                 : static_cast<long long>(pmc.PagefileUsage);
+    long long total = 0;
+    for (const auto& allocation : PrivateAllocations(hProcess)) total += allocation.second;
+    return total > 0 ? total : -1;
+}
+
+std::map<ULONG_PTR, SIZE_T> PrivateAllocations(HANDLE hProcess) {
+    std::map<ULONG_PTR, SIZE_T> allocations;
+    MEMORY_BASIC_INFORMATION mbi;
+    for (char* at = nullptr;
+         ::VirtualQueryEx(hProcess, at, &mbi, sizeof(mbi)) == sizeof(mbi) && mbi.RegionSize > 0;
+         at = static_cast<char*>(mbi.BaseAddress) + mbi.RegionSize) {
+        if (mbi.State == MEM_COMMIT && mbi.Type == MEM_PRIVATE) {
+            allocations[reinterpret_cast<ULONG_PTR>(mbi.AllocationBase)] += mbi.RegionSize;
+        }
+    }
+    return allocations;
 }

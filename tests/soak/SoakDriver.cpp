@@ -270,22 +270,6 @@ class Soak {
     std::vector<std::string> m_failures;
 };
 
-// Committed private bytes per allocation, keyed by its base: when memory
-// grows, the allocations that grew say whose it is (a heap, a thread's stack,
-// a mapping).
-std::map<ULONG_PTR, SIZE_T> PrivateAllocations(HANDLE hProcess) {
-    std::map<ULONG_PTR, SIZE_T> allocations;
-    MEMORY_BASIC_INFORMATION mbi;
-    for (char* at = nullptr;
-         ::VirtualQueryEx(hProcess, at, &mbi, sizeof(mbi)) == sizeof(mbi) && mbi.RegionSize > 0;
-         at = static_cast<char*>(mbi.BaseAddress) + mbi.RegionSize) {
-        if (mbi.State == MEM_COMMIT && mbi.Type == MEM_PRIVATE) {
-            allocations[reinterpret_cast<ULONG_PTR>(mbi.AllocationBase)] += mbi.RegionSize;
-        }
-    }
-    return allocations;
-}
-
 // VORLANE_SOAK_LEAK_KIB_PER_MIN=n makes the program leak n KiB a minute, as
 // committed and written private memory put into it from here: proof that the
 // growth check catches a leak of that size.
