@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <string>
 #include <vector>
 
 #include "bench/BenchCommon.h"
@@ -27,7 +28,8 @@ CWinApp g_benchApp;
 class BenchDlg : public COsterbyDlg {
   public:
     std::vector<double> m_ticks;
-    std::vector<double> m_tickCpu, m_afterCpu;  // µs of this thread's CPU time
+    // µs of this thread's CPU time: [0] when no field's text changed, [1] when one did
+    std::vector<double> m_tickCpu[2], m_afterCpu[2];
 
   protected:
     BOOL OnInitDialog() override {
@@ -40,6 +42,7 @@ class BenchDlg : public COsterbyDlg {
 
     void Run() {
         const double readingNs = bench::ThreadCpuReadingNs();
+        bool bChanged = false;
         for (int i = 0; i < kTicks; ++i) {
             WrSimAdvance(kSamplePeriodMs);
             // What the last tick left: the repaints of the fields it changed.
@@ -50,16 +53,27 @@ class BenchDlg : public COsterbyDlg {
                 ::DispatchMessageA(&msg);
             }
             double c1 = bench::ThreadCpuNsNow();
+            const std::string before = Fields();
             double t0 = bench::NowUs();
             ::SendMessageA(m_hWnd, WM_TIMER, IDT_SAMPLE, 0);
             m_ticks.push_back(bench::NowUs() - t0);
             double c2 = bench::ThreadCpuNsNow();
             if (c0 >= 0 && c2 >= 0) {
-                if (i > 0) m_afterCpu.push_back((c1 - c0 - readingNs) / 1000);
-                m_tickCpu.push_back((c2 - c1 - readingNs) / 1000);
+                if (i > 0) m_afterCpu[bChanged].push_back((c1 - c0 - readingNs) / 1000);
+                bChanged = Fields() != before;
+                m_tickCpu[bChanged].push_back((c2 - c1 - readingNs) / 1000);
             }
         }
         EndDialog(IDOK);
+    }
+
+    std::string Fields() const {
+        std::string s;
+        for (const CString* p : {&m_strCpuTemp, &m_strEnvTemp, &m_strFanSpeed, &m_strPwmDuty}) {
+            s += p->GetString();
+            s += '|';
+        }
+        return s;
     }
 
     DECLARE_MESSAGE_MAP()
@@ -92,13 +106,17 @@ int main() {
     bench::TimeRow(
         "Sampling tick: WM_TIMER to the real COsterbyDlg (dispatch, UpdateReadings, AppendValue)",
         bench::Summarize(dlg.m_ticks));
-    if (!dlg.m_tickCpu.empty()) {
-        bench::TimeRow("Sampling tick: CPU time of the same (Linux kernel's count for this thread)",
-                       bench::Summarize(dlg.m_tickCpu));
-        bench::TimeRow(
-            "After each tick: the queued messages it left handled (repaints of the "
-            "changed fields), CPU time",
-            bench::Summarize(dlg.m_afterCpu));
+    const char* const kCase[2] = {"no field's text changed", "a field's text changed"};
+    for (int changed = 0; changed < 2; ++changed) {
+        if (dlg.m_tickCpu[changed].empty()) continue;
+        bench::TimeRow(bench::Format("Sampling tick, CPU time (Linux kernel's clock for this "
+                                     "thread): %s",
+                                     kCase[changed]),
+                       bench::Summarize(dlg.m_tickCpu[changed]));
+        bench::TimeRow(bench::Format("After such a tick: the queued messages it left handled "
+                                     "(repaints), CPU time: %s",
+                                     kCase[changed]),
+                       bench::Summarize(dlg.m_afterCpu[changed]));
     }
     bench::Note(
         "bench_tick: %d ticks in the program's own dialog, %lu EC calls (%.2f per tick); "
