@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "bench/BenchCommon.h"
+#include "tests/e2e/Counters.h"
 
 namespace {
 
@@ -110,20 +111,6 @@ ULONGLONG ProcessTimesOf(HANDLE hProcess) {
     return Ticks(ftKernel) + Ticks(ftUser);
 }
 
-// Committed pages private to the process, as VirtualQueryEx lists them.
-SIZE_T CommittedPrivateBytes(HANDLE hProcess) {
-    SIZE_T total = 0;
-    MEMORY_BASIC_INFORMATION mbi;
-    const char* p = nullptr;
-    while (::VirtualQueryEx(hProcess, p, &mbi, sizeof(mbi)) == sizeof(mbi)) {
-        if (mbi.State == MEM_COMMIT && mbi.Type == MEM_PRIVATE) total += mbi.RegionSize;
-        const char* pNext = static_cast<const char*>(mbi.BaseAddress) + mbi.RegionSize;
-        if (pNext <= p) break;
-        p = pNext;
-    }
-    return total;
-}
-
 PROCESS_MEMORY_COUNTERS_EX MemoryCountersOf(HANDLE hProcess) {
     PROCESS_MEMORY_COUNTERS_EX pmc = {};
     pmc.cb = sizeof(pmc);
@@ -134,9 +121,9 @@ PROCESS_MEMORY_COUNTERS_EX MemoryCountersOf(HANDLE hProcess) {
 // Private bytes: PrivateUsage where the system fills it, else the committed
 // private pages.
 SIZE_T PrivateBytesOf(HANDLE hProcess, bool* pbFromCounters) {
-    PROCESS_MEMORY_COUNTERS_EX pmc = MemoryCountersOf(hProcess);
-    *pbFromCounters = pmc.PrivateUsage != 0;
-    return pmc.PrivateUsage != 0 ? pmc.PrivateUsage : CommittedPrivateBytes(hProcess);
+    *pbFromCounters = MemoryCountersOf(hProcess).PrivateUsage != 0;
+    const long long nBytes = PrivateBytes(hProcess);
+    return nBytes > 0 ? static_cast<SIZE_T>(nBytes) : 0;
 }
 
 struct FindCtx {
