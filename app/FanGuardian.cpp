@@ -8,7 +8,6 @@
 namespace {
 
 const char kGuardianExe[] = "VorlaneGuard.exe";
-const WORD kRegManualMode = 0x9130;
 
 // The word shared with the guardian; null when there is none.
 volatile LONG* g_pGuardWord = nullptr;

@@ -17,10 +17,12 @@ __declspec(dllimport) int __stdcall SetRegisterValue(BYTE bPortCmd, BYTE bPortDa
 
 int ReadEcRegister(BYTE bHigh, BYTE bLow) {
     EcIndexTriple t = EcTripleFor(g_bPlatformType);
-    return GetRegisterValue(kEcPortCmd, kEcPortData, bHigh, bLow, t.b1, t.b2, t.b3, 1, 1);
+    return GetRegisterValue(kEcPortCmd, kEcPortData, bHigh, bLow, t.b1, t.b2, t.b3, kEcReadConst1,
+                            kEcReadConst2);
 }
 
 int WriteEcRegister(BYTE bHigh, BYTE bLow, BYTE bValue) {
     EcIndexTriple t = EcTripleFor(g_bPlatformType);
-    return SetRegisterValue(kEcPortCmd, kEcPortData, bHigh, bLow, bValue, t.b1, t.b2, t.b3, 1, 2);
+    return SetRegisterValue(kEcPortCmd, kEcPortData, bHigh, bLow, bValue, t.b1, t.b2, t.b3,
+                            kEcWriteConst1, kEcWriteConst2);
 }

@@ -3,40 +3,11 @@
 #include "app/FanGuardian.h"
 #include "app/Globals.h"
 #include "ec/EcAccess.h"
+#include "ec/EcProtocol.h"
 #include "ui/AboutDlg.h"
 #include "ui/resource.h"
 
 BYTE g_nPhase = 0;
-
-namespace {
-
-// EC registers, as 16-bit addresses split into high and low byte on access.
-const WORD kRegCpuTemp = 0x9118;
-const WORD kRegEnvTemp = 0x9115;
-const WORD kRegTachHighPwm0 = 0x1821;
-const WORD kRegTachLowPwm0 = 0x1820;
-const WORD kRegTachHighPwm4 = 0x181F;
-const WORD kRegTachLowPwm4 = 0x181E;
-const WORD kRegDutyPwm0 = 0x1803;
-const WORD kRegDutyPwm4 = 0x1805;
-const WORD kRegManualMode = 0x9130;
-const WORD kRegManualDutyPwm0 = 0x9133;
-const WORD kRegManualDutyPwm4 = 0x916F;
-
-inline BYTE HighByte(WORD wReg) {
-    return static_cast<BYTE>(wReg >> 8);
-}
-inline BYTE LowByte(WORD wReg) {
-    return static_cast<BYTE>(wReg & 0xFF);
-}
-
-}  // namespace
-
-UINT FanSpeedFromCount(UINT nCount) {
-    if (nCount == 0 || nCount > 0x3FFF) return 0;
-    if (nCount < 0x80) return 9999;
-    return 0x20E6DA / nCount;
-}
 
 BEGIN_MESSAGE_MAP(COsterbyDlg, CDialog)
 ON_WM_SYSCOMMAND()
@@ -250,24 +221,25 @@ void COsterbyDlg::UpdateReadings() {
 }
 
 void COsterbyDlg::ReadCpuTemp() {
-    m_nCpuTemp = ReadEcRegister(HighByte(kRegCpuTemp), LowByte(kRegCpuTemp));
+    m_nCpuTemp = ReadEcRegister(EcHighByte(kRegCpuTemp), EcLowByte(kRegCpuTemp));
 }
 
 void COsterbyDlg::ReadEnvTemp() {
-    m_nEnvTemp = ReadEcRegister(HighByte(kRegEnvTemp), LowByte(kRegEnvTemp));
+    m_nEnvTemp = ReadEcRegister(EcHighByte(kRegEnvTemp), EcLowByte(kRegEnvTemp));
 }
 
 void COsterbyDlg::ReadFanSpeed(WORD wHighReg, WORD wLowReg) {
     // Only the register's byte counts, whatever else a library returns.
-    UINT nHigh = static_cast<UINT>(ReadEcRegister(HighByte(wHighReg), LowByte(wHighReg))) & 0xFF;
-    UINT nLow = static_cast<UINT>(ReadEcRegister(HighByte(wLowReg), LowByte(wLowReg))) & 0xFF;
+    UINT nHigh =
+        static_cast<UINT>(ReadEcRegister(EcHighByte(wHighReg), EcLowByte(wHighReg))) & 0xFF;
+    UINT nLow = static_cast<UINT>(ReadEcRegister(EcHighByte(wLowReg), EcLowByte(wLowReg))) & 0xFF;
     m_nFanSpeed = FanSpeedFromCount(nHigh * 256 + nLow);
 }
 
 void COsterbyDlg::ReadPwmDuty(WORD wReg) {
     // In manual mode the field keeps showing the duty the user set.
     if (m_bManual) return;
-    m_nPwmDuty = ReadEcRegister(HighByte(wReg), LowByte(wReg));
+    m_nPwmDuty = ReadEcRegister(EcHighByte(wReg), EcLowByte(wReg));
 }
 
 // ---- Manual fan control ----------------------------------------------------
@@ -276,12 +248,12 @@ void COsterbyDlg::ReadPwmDuty(WORD wReg) {
 // process is ended, a hand-back owed or under way is made by the guardian.
 void COsterbyDlg::ManualModeOn() {
     FanGuardManualOn();
-    WriteEcRegister(HighByte(kRegManualMode), LowByte(kRegManualMode), 1);
+    WriteEcRegister(EcHighByte(kRegManualMode), EcLowByte(kRegManualMode), 1);
 }
 
 void COsterbyDlg::ManualModeOff() {
     FanGuardHandingBack();
-    WriteEcRegister(HighByte(kRegManualMode), LowByte(kRegManualMode), 0);
+    WriteEcRegister(EcHighByte(kRegManualMode), EcLowByte(kRegManualMode), 0);
     FanGuardHandedBack();
 }
 
@@ -294,7 +266,7 @@ void COsterbyDlg::OnBnClickedTest() {
     // The EC needs a moment in manual mode before it takes a duty.
     ::Sleep(100);
     WORD wReg = IsPwm0Selected() ? kRegManualDutyPwm0 : kRegManualDutyPwm4;
-    WriteEcRegister(HighByte(wReg), LowByte(wReg), 0);
+    WriteEcRegister(EcHighByte(wReg), EcLowByte(wReg), 0);
 }
 
 void COsterbyDlg::OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar) {
@@ -305,7 +277,7 @@ void COsterbyDlg::OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar) {
         static_cast<int>(::SendMessageA(::GetDlgItem(m_hWnd, IDC_PWM_SLIDER), TBM_GETPOS, 0, 0));
     m_nPwmDuty = nSliderPos;
     WORD wReg = IsPwm0Selected() ? kRegManualDutyPwm0 : kRegManualDutyPwm4;
-    WriteEcRegister(HighByte(wReg), LowByte(wReg), static_cast<BYTE>(nSliderPos & 0xFF));
+    WriteEcRegister(EcHighByte(wReg), EcLowByte(wReg), static_cast<BYTE>(nSliderPos & 0xFF));
 }
 
 // Stop and Exit write the EC's own control back in every state: the user asks

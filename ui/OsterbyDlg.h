@@ -5,10 +5,6 @@
 #include "chart/MultiColorPlotCtrl.h"
 #include "framework/Afx.h"
 
-// Revolutions per minute for a tachometer count; 0 and 9999 stand for counts
-// the tachometer cannot mean.
-UINT FanSpeedFromCount(UINT nCount);
-
 // The quantity the next sampling tick reads: 0 CPU, 1 ambient, 2 fan, 3 duty.
 extern BYTE g_nPhase;
 

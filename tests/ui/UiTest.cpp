@@ -9,6 +9,7 @@
 #include "app/Globals.h"
 #include "tests/e2e/Harness.h"
 #include "ui/AboutDlg.h"
+#include "ec/EcProtocol.h"
 #include "ui/OsterbyDlg.h"
 #include "ui/resource.h"
 
