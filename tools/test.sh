@@ -16,7 +16,8 @@ trap vorlane_stop_headless_wine EXIT
 vorlane_start_xvfb </dev/null
 BASE_PATH="$PATH"
 status=0
-for arch in win64 win32; do
+# The 64-bit suite last: its summary, which runs on every host, ends the output.
+for arch in win32 win64; do
     tree="$(vorlane_tree "$arch")"
     echo "=== $arch suite ($tree) ==="
     if [ "$arch" = win32 ] && ! vorlane_host_runs_32bit; then

@@ -90,22 +90,23 @@ vorlane_make_prefix() {
     fi
 }
 
+# Xvfb picks a free display itself and names it once it listens (-displayfd):
+# looking for a free number and then starting would race another run's Xvfb.
 vorlane_start_xvfb() {
-    local n
-    for n in $(seq 91 140); do
-        if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-            Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-            VORLANE_XVFB_PID=$!
-            export DISPLAY=":$n"
-            for _ in $(seq 1 100); do
-                [ -e "/tmp/.X11-unix/X$n" ] && return 0
-                sleep 0.1
-            done
-            echo "Xvfb did not start on :$n" >&2
-            return 1
+    local out
+    out="$(mktemp "${TMPDIR:-/tmp}/vorlane-xvfb.XXXXXX")"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$out" >/dev/null 2>&1 &
+    VORLANE_XVFB_PID=$!
+    for _ in $(seq 1 100); do
+        if [ -s "$out" ]; then
+            export DISPLAY=":$(tr -dc 0-9 <"$out")"
+            rm -f "$out"
+            return 0
         fi
+        sleep 0.1
     done
-    echo "no free X display number" >&2
+    rm -f "$out"
+    echo "Xvfb did not start" >&2
     return 1
 }
 
