@@ -1,5 +1,5 @@
 #include "app/Globals.h"
 
-CString g_strExeDir;
-CString g_strIniPath;
+CStringW g_strExeDir;
+CStringW g_strIniPath;
 BYTE g_bPlatformType = 0;

@@ -109,6 +109,11 @@ class CCmdTarget : public CObject {
          AFX_MSG_THIS(p)->OnEndSession(static_cast<BOOL>(w));           \
          return 0;                                                      \
      }},
+#define ON_WM_DESTROY()                                            \
+    {WM_DESTROY, 0, 0, [](CObject* p, WPARAM, LPARAM) -> LRESULT { \
+         AFX_MSG_THIS(p)->OnDestroy();                             \
+         return 0;                                                 \
+     }},
 #define ON_BN_CLICKED(id, memberFxn)                                           \
     {WM_COMMAND, BN_CLICKED, (id), [](CObject* p, WPARAM, LPARAM) -> LRESULT { \
          AFX_MSG_THIS(p)->memberFxn();                                         \
@@ -180,6 +185,7 @@ class CWnd : public CCmdTarget {
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     virtual void OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar);
+    void OnDestroy() { Default(); }
 
     static LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 

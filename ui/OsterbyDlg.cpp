@@ -1,9 +1,9 @@
 #include "ui/OsterbyDlg.h"
 
-#include "app/FanGuardian.h"
 #include "app/Globals.h"
 #include "ec/EcAccess.h"
 #include "ec/EcProtocol.h"
+#include "guard/FanGuard.h"
 #include "ui/AboutDlg.h"
 #include "ui/resource.h"
 
@@ -20,6 +20,7 @@ ON_BN_CLICKED(IDC_STOP, OnBnClickedStop)
 ON_WM_HSCROLL()
 ON_WM_QUERYENDSESSION()
 ON_WM_ENDSESSION()
+ON_WM_DESTROY()
 END_MESSAGE_MAP()
 
 COsterbyDlg::COsterbyDlg(CWnd* pParent) : CDialog(IDD_MAIN_DIALOG, pParent) {
@@ -29,6 +30,10 @@ COsterbyDlg::COsterbyDlg(CWnd* pParent) : CDialog(IDD_MAIN_DIALOG, pParent) {
 }
 
 namespace {
+
+// How long Test waits for another copy's hand-back, or its guardian's, to
+// land: a slow library takes seconds a call.
+const DWORD kFanLockWaitMs = 10000;
 
 // The dialog whose fan a crash hands back, and the filter that was in place
 // before it (the C runtime's), which still runs afterwards.
@@ -45,14 +50,6 @@ COsterbyDlg::~COsterbyDlg() {
     // which with no dialog left only passes them on to the one before.
     LPTOP_LEVEL_EXCEPTION_FILTER pfnCurrent = ::SetUnhandledExceptionFilter(g_pfnPrevCrashFilter);
     if (pfnCurrent != &COsterbyDlg::HandFanBackOnCrash) ::SetUnhandledExceptionFilter(pfnCurrent);
-}
-
-INT_PTR COsterbyDlg::DoModal() {
-    INT_PTR nResult = CDialog::DoModal();
-    // Whatever ended the run (Exit, a cancel, WM_QUIT, the window destroyed,
-    // the session ending), the fan must not stay where the user last put it.
-    HandFanBack();
-    return nResult;
 }
 
 LONG WINAPI COsterbyDlg::HandFanBackOnCrash(EXCEPTION_POINTERS* pInfo) {
@@ -90,19 +87,15 @@ BOOL COsterbyDlg::OnInitDialog() {
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
 
-    char szPath[MAX_PATH];
-    ::ZeroMemory(szPath, sizeof(szPath));
-    ::GetModuleFileNameA(nullptr, szPath, MAX_PATH);
-    // A path that filled the buffer may arrive without its terminator.
-    szPath[MAX_PATH - 1] = '\0';
-    g_strExeDir = szPath;
-    g_strExeDir = g_strExeDir.Left(g_strExeDir.ReverseFind('\\'));
-    g_strIniPath.Format("%s\\data\\Led.ini", g_strExeDir.GetString());
+    g_strExeDir = AfxGetModulePath(nullptr);
+    g_strExeDir = g_strExeDir.Left(g_strExeDir.ReverseFind(L'\\'));
+    g_strIniPath.Format(L"%ls\\data\\Led.ini", g_strExeDir.GetString());
 
     g_bPlatformType =
-        ::GetPrivateProfileIntA("PLATFORM_TYPE", "Value", 0, g_strIniPath) != 0 ? 1 : 0;
+        ::GetPrivateProfileIntW(L"PLATFORM_TYPE", L"Value", 0, AfxLongPath(g_strIniPath)) != 0 ? 1
+                                                                                               : 0;
     // Hands the fan back should this process be ended from outside.
-    StartFanGuardian(g_bPlatformType);
+    StartFanGuardian(g_strExeDir, g_bPlatformType);
 
     m_plot.SetTitle("Fan Speed");
     m_plot.SetUnit(" RPM ");
@@ -259,6 +252,12 @@ void COsterbyDlg::ManualModeOff() {
 
 void COsterbyDlg::OnBnClickedTest() {
     if (m_bManual) return;
+    // A kill from here on must find a guardian watching.
+    EnsureFanGuardian();
+    // Another copy, or the guardian of one that died, may still be handing
+    // its fan back: the 1 waits for that 0. If it does not come, the fan is
+    // another copy's and this window stays in automatic mode.
+    if (!TakeFanLock(kFanLockWaitMs)) return;
     m_bManual = 1;
     ManualModeOn();
     SetSliderPos(0);
@@ -294,9 +293,24 @@ void COsterbyDlg::OnBnClickedExit() {
 }
 
 void COsterbyDlg::HandFanBack(BOOL bEvenIfAutomatic) {
-    if (!m_bManual && !bEvenIfAutomatic) return;
-    m_bManual = 0;
+    if (m_bManual) {
+        m_bManual = 0;
+        ManualModeOff();
+        ReleaseFanLock();
+        return;
+    }
+    // In automatic mode the 0 is written only while no other copy holds the
+    // fan: that copy's window shows manual mode, and the EC must agree.
+    if (!bEvenIfAutomatic || !TakeFanLock(0)) return;
     ManualModeOff();
+    ReleaseFanLock();
+}
+
+void COsterbyDlg::OnDestroy() {
+    // Handed back while the window still exists: a copy started meanwhile
+    // finds it and ends, instead of taking a fan whose 0 is still on its way.
+    HandFanBack();
+    CDialog::OnDestroy();
 }
 
 // Nothing in the window asks for OK: there is no OK button and Enter is

@@ -13,10 +13,6 @@ class COsterbyDlg : public CDialog {
     explicit COsterbyDlg(CWnd* pParent = nullptr);
     ~COsterbyDlg() override;
 
-    // Runs the window; however the run ends, a fan still under manual
-    // control is handed back to the EC before this returns.
-    INT_PTR DoModal() override;
-
   protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL PreTranslateMessage(MSG* pMsg) override;
@@ -33,6 +29,9 @@ class COsterbyDlg : public CDialog {
     void OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar) override;
     BOOL OnQueryEndSession();
     void OnEndSession(BOOL bEnding);
+    // However the window goes (Exit, a cancel, WM_QUIT, destroyed, the
+    // session ending), a fan still under manual control is handed back first.
+    void OnDestroy();
 
     void UpdateReadings();
     void ReadCpuTemp();

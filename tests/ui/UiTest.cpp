@@ -220,12 +220,12 @@ TEST_F(MainWindowTest, TemplatesHoldEveryControlInOrder) {
 
 TEST_F(MainWindowTest, PathsComeFromTheExecutableLocation) {
     DialogThread dlg;
-    char exe[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    std::string dir(exe);
-    dir = dir.substr(0, dir.rfind('\\'));
-    EXPECT_STREQ(g_strExeDir, dir.c_str());
-    EXPECT_STREQ(g_strIniPath, (dir + "\\data\\Led.ini").c_str());
+    wchar_t exe[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring dir(exe);
+    dir = dir.substr(0, dir.rfind(L'\\'));
+    EXPECT_EQ(std::wstring(g_strExeDir), dir);
+    EXPECT_EQ(std::wstring(g_strIniPath), dir + L"\\data\\Led.ini");
 }
 
 WORD LoggedRegister(DWORD nIndex) {

@@ -1,0 +1,40 @@
+#include "guard/GuardShared.h"
+
+#include <vector>
+
+HANDLE StartGuardProcess(const wchar_t* pszExe, const wchar_t* pszArgs, HANDLE hProcess,
+                         HANDLE hMap) {
+    std::wstring cmd = std::wstring(L"\"") + pszExe + L"\" " + pszArgs;
+
+    // Only the two handles it needs, not whatever else this process lets inherit.
+    HANDLE handles[2] = {hProcess, hMap};
+    SIZE_T nSize = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &nSize);
+    std::vector<BYTE> attrBuf(nSize);
+    auto pAttrs = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attrBuf.data());
+    bool bAttrs = nSize != 0 && ::InitializeProcThreadAttributeList(pAttrs, 1, 0, &nSize) &&
+                  ::UpdateProcThreadAttribute(pAttrs, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles,
+                                              sizeof(handles), nullptr, nullptr);
+
+    STARTUPINFOEXW si = {};
+    si.StartupInfo.cb = sizeof(si);
+    // It never shows a window: no busy cursor while the system waits for one.
+    si.StartupInfo.dwFlags = STARTF_FORCEOFFFEEDBACK;
+    si.lpAttributeList = bAttrs ? pAttrs : nullptr;
+    const DWORD kFlags = DETACHED_PROCESS | (bAttrs ? EXTENDED_STARTUPINFO_PRESENT : 0);
+    PROCESS_INFORMATION pi = {};
+    // Out of the job where it may leave it, so that ending the job spares it.
+    bool bStarted = ::CreateProcessW(pszExe, &cmd[0], nullptr, nullptr, TRUE,
+                                     kFlags | CREATE_BREAKAWAY_FROM_JOB, nullptr, nullptr,
+                                     &si.StartupInfo, &pi) ||
+                    ::CreateProcessW(pszExe, &cmd[0], nullptr, nullptr, TRUE, kFlags, nullptr,
+                                     nullptr, &si.StartupInfo, &pi);
+    DWORD dwError = ::GetLastError();
+    if (bAttrs) ::DeleteProcThreadAttributeList(pAttrs);
+    if (!bStarted) {
+        ::SetLastError(dwError);
+        return nullptr;
+    }
+    ::CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
