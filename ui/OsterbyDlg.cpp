@@ -35,6 +35,19 @@ namespace {
 // land: a slow library takes seconds a call.
 const DWORD kFanLockWaitMs = 10000;
 
+// The profile calls take at most MAX_PATH characters, however the path is
+// written: a longer one is read through its short (8.3) form, where the
+// volume keeps one.
+CStringW ProfilePath(const CStringW& strPath) {
+    if (strPath.GetLength() < MAX_PATH) return strPath;
+    wchar_t szShort[MAX_PATH + 4];
+    DWORD n = ::GetShortPathNameW(AfxLongPath(strPath), szShort, MAX_PATH + 4);
+    if (n == 0 || n >= MAX_PATH + 4) return strPath;
+    const wchar_t* psz = szShort;
+    if (wcsncmp(psz, L"\\\\?\\", 4) == 0) psz += 4;
+    return wcslen(psz) < MAX_PATH ? CStringW(psz) : strPath;
+}
+
 // The dialog whose fan a crash hands back, and the filter that was in place
 // before it (the C runtime's), which still runs afterwards.
 COsterbyDlg* g_pFanGuardDlg = nullptr;
@@ -92,7 +105,7 @@ BOOL COsterbyDlg::OnInitDialog() {
     g_strIniPath.Format(L"%ls\\data\\Led.ini", g_strExeDir.GetString());
 
     g_bPlatformType =
-        ::GetPrivateProfileIntW(L"PLATFORM_TYPE", L"Value", 0, AfxLongPath(g_strIniPath)) != 0 ? 1
+        ::GetPrivateProfileIntW(L"PLATFORM_TYPE", L"Value", 0, ProfilePath(g_strIniPath)) != 0 ? 1
                                                                                                : 0;
     // Hands the fan back should this process be ended from outside.
     StartFanGuardian(g_strExeDir, g_bPlatformType);

@@ -75,6 +75,27 @@ extern "C" void __stdcall WrSimSetDelay(unsigned milliseconds) {
     if (sim) sim->dwDelayMs = milliseconds;
 }
 
+extern "C" void __stdcall WrSimHoldWrites(unsigned address, int value) {
+    CSimLock sim;
+    if (!sim) return;
+    sim->dwHoldAddress = address & 0xFFFF;
+    sim->nHoldValue = value;
+    sim->bHoldWrites = value >= 0;
+    sim->nHeldWrites = 0;
+}
+
+extern "C" DWORD __stdcall WrSimHeldWrites(void) {
+    SIM_SHARED* pUnlocked = SharedUnlocked();
+    return pUnlocked ? static_cast<DWORD>(pUnlocked->nHeldWrites) : 0;
+}
+
+extern "C" void __stdcall WrSimDropWrites(unsigned address, unsigned count) {
+    CSimLock sim;
+    if (!sim) return;
+    sim->dwDropAddress = address & 0xFFFF;
+    sim->dwDropCount = count;
+}
+
 extern "C" void __stdcall WrSimSetLoad(int percent) {
     CSimLock sim;
     if (!sim) return;

@@ -10,7 +10,7 @@
 namespace wrsim {
 
 const DWORD kSectionMagic = 0x43455356;  // "VSEC"
-const DWORD kLayoutVersion = 2;
+const DWORD kLayoutVersion = 3;
 const DWORD kRegisterCount = 0x10000;
 const DWORD kLogCapacity = 4096;
 const int kFanCount = 2;  // PWM0, PWM4
@@ -60,6 +60,12 @@ struct SIM_SHARED {
     BOOL bFaultAll;
     int nFaultAllValue;
     BOOL bCrashNextRead;
+    BOOL bHoldWrites;  // writes of nHoldValue to dwHoldAddress wait while set
+    DWORD dwHoldAddress;
+    int nHoldValue;
+    volatile LONG nHeldWrites;  // writes that came to wait since the hold was set
+    DWORD dwDropAddress;        // the next dwDropCount writes there are lost
+    DWORD dwDropCount;
     BYTE faultOn[kRegisterCount];
     int faultValue[kRegisterCount];
     DWORD dwLogCount;  // calls since the last clear; entry n sits in slot n % kLogCapacity

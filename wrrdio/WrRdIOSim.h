@@ -42,6 +42,18 @@ void __stdcall WrSimCrashNextRead(void);
 // Every library call sleeps this long before it answers (a slow EC).
 void __stdcall WrSimSetDelay(unsigned milliseconds);
 
+// While held, every write of `value` to `address`, from whichever process,
+// waits inside the library before it takes effect (a call that takes as long
+// as the test wants); a negative value lets them all go. WrSimHeldWrites
+// counts the writes that came to wait since the hold was set (a caller that
+// dies while it waits still counts).
+void __stdcall WrSimHoldWrites(unsigned address, int value);
+DWORD __stdcall WrSimHeldWrites(void);
+
+// The next `count` writes to `address` answer as if they took, but store
+// nothing (an EC that missed them).
+void __stdcall WrSimDropWrites(unsigned address, unsigned count);
+
 // Drives the synthetic workload (0..100 % CPU load); a negative value goes
 // back to the host's own load.
 void __stdcall WrSimSetLoad(int percent);

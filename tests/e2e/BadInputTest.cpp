@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <memory>
 
+#include "ec/EcProtocol.h"
 #include "tests/e2e/Harness.h"
+#include "ui/resource.h"
 
 namespace {
 
@@ -136,16 +138,16 @@ std::wstring Widen(const std::string& s) {
     return std::wstring(s.begin(), s.end());
 }
 
-// A folder under the temporary folder whose Vorlane.exe has a path of exactly
-// `exeLength` characters, holding the program, the library and a Led.ini
-// that selects the flag; all made through \\?\ paths, which have no MAX_PATH.
+// A folder under the temporary folder named `name` and the test's process id,
+// whose Vorlane.exe has a path of at least `exeLength` characters, holding
+// the program, its guardian, the library and a Led.ini that selects the flag;
+// all made through \\?\ paths, which have no MAX_PATH.
 class DeepInstall {
   public:
-    explicit DeepInstall(size_t exeLength) {
+    explicit DeepInstall(size_t exeLength, const wchar_t* name = L"vorlane-deep-") {
         wchar_t tmp[MAX_PATH] = {};
         ::GetTempPathW(MAX_PATH, tmp);
-        m_root = std::wstring(L"\\\\?\\") + tmp + L"vorlane-deep-" +
-                 std::to_wstring(::GetCurrentProcessId());
+        m_root = std::wstring(L"\\\\?\\") + tmp + name + std::to_wstring(::GetCurrentProcessId());
         std::wstring dir = m_root;
         const size_t kExeName = 12;  // "\Vorlane.exe"
         while (Plain(dir).size() + kExeName < exeLength) {
@@ -157,10 +159,10 @@ class DeepInstall {
         m_dir = dir;
         CreateFolders(m_dir + L"\\data");
         std::wstring src = Widen(TestBinaryDir());
-        m_copied =
-            ::CopyFileW((src + L"\\Vorlane.exe").c_str(), (m_dir + L"\\Vorlane.exe").c_str(),
-                        FALSE) &&
-            ::CopyFileW((src + L"\\WrRdIO.dll").c_str(), (m_dir + L"\\WrRdIO.dll").c_str(), FALSE);
+        m_copied = true;
+        for (const wchar_t* file : {L"\\Vorlane.exe", L"\\VorlaneGuard.exe", L"\\WrRdIO.dll"}) {
+            m_copied = m_copied && ::CopyFileW((src + file).c_str(), (m_dir + file).c_str(), FALSE);
+        }
         HANDLE h = ::CreateFileW((m_dir + L"\\data\\Led.ini").c_str(), GENERIC_WRITE, 0, nullptr,
                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         const char kIni[] = "[PLATFORM_TYPE]\r\nValue=1\r\n";
@@ -203,7 +205,8 @@ TEST_F(BadInputTest, LongInstallPathsStartCleanlyOrNotAtAll) {
         }
     }
 
-    // At 257 characters Led.ini's path, one longer, still fits in MAX_PATH - 1.
+    // From 257 characters on, Led.ini's path no longer fits in MAX_PATH - 1; it
+    // is read all the same.
     for (size_t length : {MAX_PATH - 3, MAX_PATH - 1}) {
         SCOPED_TRACE(length);
         DeepInstall deep(length);
@@ -212,15 +215,30 @@ TEST_F(BadInputTest, LongInstallPathsStartCleanlyOrNotAtAll) {
         WrSimLogClear();
         VorlaneProcess app(deep.Exe());
         ASSERT_TRUE(app.Started()) << "error " << app.StartError();
-        // The program builds this path from its own and reads the flag from it.
-        const std::wstring iniW = deep.IniPath();
-        const std::string ini(iniW.begin(), iniW.end());
-        UINT read = ::GetPrivateProfileIntA("PLATFORM_TYPE", "Value", 0, ini.c_str());
-        printf("[   INFO   ] %u-character path: Led.ini (%u characters) reads %u\n",
-               static_cast<unsigned>(length), static_cast<unsigned>(ini.size()), read);
-        EXPECT_EQ(TripleOfRunningProgram(app), read != 0 ? kTripleFlagSet : kTripleFlagClear);
+        EXPECT_EQ(TripleOfRunningProgram(app), kTripleFlagSet);
         EXPECT_TRUE(app.Running());
     }
+}
+
+// A folder named outside the ANSI code page (Cyrillic, under code page 1252):
+// Led.ini is read from it, and the guardian started from it hands the fan
+// back after a kill, with the same triple.
+TEST_F(BadInputTest, FolderNamedOutsideTheCodePageReadsLedIniAndGuardsTheFan) {
+    DeepInstall install(0, L"\u0432\u0435\u043d\u0442\u0438\u043b\u044f\u0442\u043e\u0440-");
+    ASSERT_TRUE(install.Ready());
+    VorlaneProcess app(install.Exe());
+    ASSERT_TRUE(app.Started()) << "error " << app.StartError();
+    EXPECT_EQ(TripleOfRunningProgram(app), kTripleFlagSet);
+    app.Click(IDC_TEST);
+    ASSERT_EQ(WrSimPeek(kRegManualMode), 1);
+    DWORD from = WrSimLogCount();
+    app.Kill();
+    EXPECT_TRUE(WaitFor([] { return WrSimPeek(kRegManualMode) == 0 && GuardianPids().empty(); }))
+        << "the fan stayed manual";
+    WRSIM_CALL c = {};
+    ASSERT_TRUE(WrSimLogGet(from, &c));
+    EXPECT_EQ(Reg(c), kRegManualMode);
+    EXPECT_EQ(std::vector<int>({c.args[5], c.args[6], c.args[7]}), kTripleFlagSet);
 }
 
 TEST_F(BadInputTest, MissingLibraryEndsTheProcessWithoutAWindow) {

@@ -2,13 +2,11 @@
 // order, and that every way out hands the fan back.
 #include <gtest/gtest.h>
 
+#include "ec/EcProtocol.h"
 #include "tests/e2e/Harness.h"
+#include "ui/resource.h"
 
 namespace {
-
-const WORD kManualMode = 0x9130;
-const WORD kDutyPwm0 = 0x9133;
-const WORD kDutyPwm4 = 0x916F;
 
 class ManualTest : public ::testing::Test {
   protected:
@@ -31,8 +29,26 @@ class ManualTest : public ::testing::Test {
     // The fan handed back to the EC, and nothing else written.
     static void ExpectOnlyHandBack(const std::vector<WRSIM_CALL>& writes) {
         ASSERT_EQ(writes.size(), 1u);
-        EXPECT_EQ(Reg(writes[0]), kManualMode);
+        EXPECT_EQ(Reg(writes[0]), kRegManualMode);
         EXPECT_EQ(Value(writes[0]), 0);
+    }
+    // The same, written by the program itself or, when it could not, by its guardian.
+    enum Writer { kByProgram, kByGuardian };
+    void ExpectOnlyHandBackBy(const std::vector<WRSIM_CALL>& writes, Writer writer) {
+        ASSERT_NO_FATAL_FAILURE(ExpectOnlyHandBack(writes));
+        if (writer == kByProgram) {
+            EXPECT_EQ(writes[0].processId, app->Pid()) << "the program did not hand back itself";
+        } else {
+            EXPECT_NE(writes[0].processId, app->Pid());
+        }
+    }
+    // The last write of the mode register since the log counted `from` calls.
+    static bool LastModeWrite(size_t from, WRSIM_CALL* last) {
+        bool found = false;
+        for (const WRSIM_CALL& c : WritesByAnyone(from)) {
+            if (Reg(c) == kRegManualMode) *last = c, found = true;
+        }
+        return found;
     }
     size_t CallCount() { return CallsOf(app->Pid()).size(); }
     // Writes by any process since the log counted `from` calls: the
@@ -53,9 +69,9 @@ class ManualTest : public ::testing::Test {
             ASSERT_NE(app->WaitForMainWindow(), nullptr);
         }
         if (!manual) return;
-        app->Click(1041);
+        app->Click(IDC_TEST);
         app->MoveSlider(10);
-        ASSERT_EQ(WrSimPeek(kManualMode), 1);
+        ASSERT_EQ(WrSimPeek(kRegManualMode), 1);
     }
     // The program has ended, and so has every process of ours: only then is
     // the count of writes final.
@@ -63,61 +79,63 @@ class ManualTest : public ::testing::Test {
         ASSERT_TRUE(app->WaitForExit());
         EXPECT_TRUE(WaitFor([] { return GuardianPids().empty(); })) << "a guardian stayed";
     }
-    int SliderPos() { return static_cast<int>(::SendMessageA(app->Item(1042), TBM_GETPOS, 0, 0)); }
+    int SliderPos() {
+        return static_cast<int>(::SendMessageA(app->Item(IDC_PWM_SLIDER), TBM_GETPOS, 0, 0));
+    }
 
     InstallDir dir;
     std::unique_ptr<VorlaneProcess> app;
 };
 
 TEST_F(ManualTest, TestWithPwm4SwitchesModeThenZeroesItsDutyAndStopsReadingDuty) {
-    app->CheckRadio(1051);
-    app->Click(1041);
+    app->CheckRadio(IDC_PWM4);
+    app->Click(IDC_TEST);
     std::vector<WRSIM_CALL> w = Writes();
     ASSERT_EQ(w.size(), 2u);
-    EXPECT_EQ(Reg(w[0]), kManualMode);
+    EXPECT_EQ(Reg(w[0]), kRegManualMode);
     EXPECT_EQ(Value(w[0]), 1);
     const BYTE kSet[10] = {108, 104, 0x91, 0x30, 1, 6, 7, 8, 1, 2};
     for (int i = 0; i < 10; ++i) EXPECT_EQ(w[0].args[i], kSet[i]) << "argument " << i;
-    EXPECT_EQ(Reg(w[1]), kDutyPwm4);
+    EXPECT_EQ(Reg(w[1]), kRegManualDutyPwm4);
     EXPECT_EQ(Value(w[1]), 0);
     EXPECT_GE(w[1].tickMs - w[0].tickMs, 90u) << "duty written before the EC had 100 ms";
-    EXPECT_EQ(WrSimPeek(kManualMode), 1);
+    EXPECT_EQ(WrSimPeek(kRegManualMode), 1);
 
     size_t from = CallCount();
     ASSERT_TRUE(WaitForCalls(app->Pid(), from + 6, 15000));
-    EXPECT_EQ(app->Text(1004), "0");
+    EXPECT_EQ(app->Text(IDC_PWM_DUTY), "0");
     std::vector<WRSIM_CALL> calls = CallsOf(app->Pid());
     for (size_t i = from; i < calls.size(); ++i) {
-        EXPECT_NE(Reg(calls[i]), 0x1805) << "duty read in manual mode";
-        EXPECT_NE(Reg(calls[i]), 0x1803) << "duty read in manual mode";
+        EXPECT_NE(Reg(calls[i]), kRegDutyPwm4) << "duty read in manual mode";
+        EXPECT_NE(Reg(calls[i]), kRegDutyPwm0) << "duty read in manual mode";
     }
-    app->Click(1006);
+    app->Click(IDC_EXIT);
 }
 
 TEST_F(ManualTest, SecondTestPressWritesNothing) {
-    app->Click(1041);
+    app->Click(IDC_TEST);
     size_t writes = Writes().size();
     app->MoveSlider(40);
     size_t afterSlider = Writes().size();
-    app->Click(1041);
+    app->Click(IDC_TEST);
     EXPECT_EQ(Writes().size(), afterSlider);
     EXPECT_EQ(afterSlider, writes + 1);
     EXPECT_EQ(SliderPos(), 40) << "second Test must not reset the slider";
-    app->Click(1006);
+    app->Click(IDC_EXIT);
 }
 
 TEST_F(ManualTest, SliderBeforeTestWritesNothingAndTestResetsIt) {
     app->MoveSlider(90);
     app->MoveSlider(91, TB_ENDTRACK);
     EXPECT_TRUE(Writes().empty());
-    app->Click(1041);
+    app->Click(IDC_TEST);
     EXPECT_EQ(SliderPos(), 0);
     EXPECT_EQ(Writes().size(), 2u);
-    app->Click(1006);
+    app->Click(IDC_EXIT);
 }
 
 TEST_F(ManualTest, DraggingWritesEveryPositionToTheSelectedChannel) {
-    app->Click(1041);
+    app->Click(IDC_TEST);
     size_t from = CallCount();
     for (int pos = 100; pos <= 127; pos += 9) app->MoveSlider(pos);
     app->MoveSlider(127, TB_THUMBPOSITION);
@@ -126,46 +144,46 @@ TEST_F(ManualTest, DraggingWritesEveryPositionToTheSelectedChannel) {
     const int kExpected[] = {100, 109, 118, 127, 127, 127};
     ASSERT_EQ(w.size(), 6u);
     for (size_t i = 0; i < w.size(); ++i) {
-        EXPECT_EQ(Reg(w[i]), kDutyPwm0);
+        EXPECT_EQ(Reg(w[i]), kRegManualDutyPwm0);
         EXPECT_EQ(Value(w[i]), kExpected[i]);
     }
-    EXPECT_EQ(WrSimPeek(kDutyPwm0), 127);
+    EXPECT_EQ(WrSimPeek(kRegManualDutyPwm0), 127);
 
     // Switching the channel sends later writes to the other register only.
-    app->CheckRadio(1051);
+    app->CheckRadio(IDC_PWM4);
     from = CallCount();
     app->MoveSlider(64);
     w = Writes(from);
     ASSERT_EQ(w.size(), 1u);
-    EXPECT_EQ(Reg(w[0]), kDutyPwm4);
+    EXPECT_EQ(Reg(w[0]), kRegManualDutyPwm4);
     EXPECT_EQ(Value(w[0]), 64);
-    EXPECT_EQ(WrSimPeek(kDutyPwm0), 127) << "previous channel keeps its last duty";
-    EXPECT_TRUE(WaitFor([&] { return app->Text(1004) == "64"; }));
-    app->Click(1006);
+    EXPECT_EQ(WrSimPeek(kRegManualDutyPwm0), 127) << "previous channel keeps its last duty";
+    EXPECT_TRUE(WaitFor([&] { return app->Text(IDC_PWM_DUTY) == "64"; }));
+    app->Click(IDC_EXIT);
 }
 
 TEST_F(ManualTest, StopHandsBackInEveryState) {
     app->MoveSlider(30);
-    app->Click(1000);
+    app->Click(IDC_STOP);
     ExpectOnlyHandBack(Writes());
     EXPECT_EQ(SliderPos(), 0);
 
-    app->Click(1041);
+    app->Click(IDC_TEST);
     app->MoveSlider(50);
-    app->Click(1000);
-    EXPECT_EQ(WrSimPeek(kManualMode), 0);
+    app->Click(IDC_STOP);
+    EXPECT_EQ(WrSimPeek(kRegManualMode), 0);
     // After Stop the next duty phase reads the EC's duty register again.
     size_t from = CallCount();
     EXPECT_TRUE(WaitFor(
         [&] {
             std::vector<WRSIM_CALL> calls = CallsOf(app->Pid());
             for (size_t i = from; i < calls.size(); ++i) {
-                if (Reg(calls[i]) == 0x1803) return true;
+                if (Reg(calls[i]) == kRegDutyPwm0) return true;
             }
             return false;
         },
         15000));
-    app->Click(1006);
+    app->Click(IDC_EXIT);
 }
 
 void PostCommand(const VorlaneProcess& app, int id) {
@@ -190,6 +208,16 @@ void DestroyFromInside(const VorlaneProcess& app) {
     ::FreeLibrary(hHook);
 }
 
+void KillGuardians() {
+    for (DWORD pid : GuardianPids()) {
+        HANDLE h = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+        if (h == nullptr) continue;
+        ::TerminateProcess(h, 1);
+        ::WaitForSingleObject(h, 10000);
+        ::CloseHandle(h);
+    }
+}
+
 void EndSession(const VorlaneProcess& app, BOOL bEnding) {
     EXPECT_NE(::SendMessageA(app.MainWindow(), WM_QUERYENDSESSION, 0, 0), 0);
     ::SendMessageA(app.MainWindow(), WM_ENDSESSION, bEnding, 0);
@@ -198,7 +226,7 @@ void EndSession(const VorlaneProcess& app, BOOL bEnding) {
 // Every way the main window can be asked to end, as another program (or the
 // user through the system) would ask. Exit hands back in every state; a
 // window that stays open is left by Exit afterwards.
-enum Outcome { kCloses, kClosesByExit, kStaysOpen };
+enum Outcome { kCloses, kClosesByExit, kStaysOpen, kKilled };
 struct Ending {
     const char* name;
     void (*ask)(const VorlaneProcess& app);
@@ -206,7 +234,7 @@ struct Ending {
 };
 
 const Ending kEndings[] = {
-    {"Exit", [](const VorlaneProcess& a) { PostCommand(a, 1006); }, kClosesByExit},
+    {"Exit", [](const VorlaneProcess& a) { PostCommand(a, IDC_EXIT); }, kClosesByExit},
     {"IDCANCEL", [](const VorlaneProcess& a) { PostCommand(a, IDCANCEL); }, kCloses},
     // Nothing in the window asks for OK: it is ignored.
     {"IDOK", [](const VorlaneProcess& a) { PostCommand(a, IDOK); }, kStaysOpen},
@@ -232,19 +260,9 @@ const Ending kEndings[] = {
     // Task Manager's End task: no code of the program runs, its guardian
     // hands the fan back.
     {"TerminateProcess", [](const VorlaneProcess& a) { ::TerminateProcess(a.Handle(), 1); },
-     kCloses},
+     kKilled},
     // The program goes on without its guardian and hands back by itself.
-    {"guardian killed first",
-     [](const VorlaneProcess&) {
-         for (DWORD pid : GuardianPids()) {
-             HANDLE h = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
-             if (h == nullptr) continue;
-             ::TerminateProcess(h, 1);
-             ::WaitForSingleObject(h, 10000);
-             ::CloseHandle(h);
-         }
-     },
-     kStaysOpen},
+    {"guardian killed first", [](const VorlaneProcess&) { KillGuardians(); }, kStaysOpen},
 };
 
 TEST_F(ManualTest, EveryWayOutHandsTheFanBackOnceOnlyInManualMode) {
@@ -262,16 +280,18 @@ TEST_F(ManualTest, EveryWayOutHandsTheFanBackOnceOnlyInManualMode) {
             e.ask(*app);
             if (e.outcome == kStaysOpen) {
                 // Posted after the request: once it shows, the request was handled.
-                ::PostMessageA(app->Item(1051), BM_CLICK, 0, 0);
+                ::PostMessageA(app->Item(IDC_PWM4), BM_CLICK, 0, 0);
                 ASSERT_TRUE(WaitFor([&] {
-                    return ::SendMessageA(app->Item(1051), BM_GETCHECK, 0, 0) == BST_CHECKED;
+                    return ::SendMessageA(app->Item(IDC_PWM4), BM_GETCHECK, 0, 0) == BST_CHECKED;
                 })) << "window gone";
                 EXPECT_TRUE(WritesByAnyone(from).empty());
-                app->Click(1006);
+                app->Click(IDC_EXIT);
             }
             WaitForTheEnd();
-            if (manual || e.outcome != kCloses) {
-                ExpectOnlyHandBack(WritesByAnyone(from));
+            // The program hands back by itself on every way out but a kill.
+            if (manual || e.outcome == kClosesByExit || e.outcome == kStaysOpen) {
+                ExpectOnlyHandBackBy(WritesByAnyone(from),
+                                     e.outcome == kKilled ? kByGuardian : kByProgram);
             } else {
                 EXPECT_TRUE(WritesByAnyone(from).empty());
             }
@@ -292,11 +312,123 @@ TEST_F(ManualTest, CrashHandsTheFanBackOnlyInManualMode) {
         WaitForTheEnd();
         EXPECT_EQ(app->ExitCode(), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
         if (manual) {
-            ExpectOnlyHandBack(WritesByAnyone(from));
-            EXPECT_EQ(WrSimPeek(kManualMode), 0);
+            ExpectOnlyHandBackBy(WritesByAnyone(from), kByProgram);
+            EXPECT_EQ(WrSimPeek(kRegManualMode), 0);
         } else {
             EXPECT_TRUE(WritesByAnyone(from).empty());
         }
+    }
+}
+
+// A hand-back still inside a slow library, by the program closing or by the
+// guardian of a program killed meanwhile, lands before a second copy's Test
+// takes the fan: the EC ends in manual mode, as the second window shows.
+TEST_F(ManualTest, ASecondCopyTakesTheFanOnlyAfterTheFirstHandedItBack) {
+    for (bool kill : {false, true}) {
+        SCOPED_TRACE(kill ? "first copy killed in its hand-back" : "first copy closing");
+        ASSERT_NO_FATAL_FAILURE(Running(true));
+        size_t from = WrSimLogCount();
+        WrSimHoldWrites(kRegManualMode, 0);
+        ::PostMessageA(app->MainWindow(), WM_CLOSE, 0, 0);
+        ASSERT_TRUE(WaitFor([] { return WrSimHeldWrites() >= 1; })) << "no hand-back began";
+        if (kill) {
+            app->Kill();
+            ASSERT_TRUE(WaitFor([] { return WrSimHeldWrites() >= 2; })) << "no guardian took over";
+        }
+
+        // Started now, a copy either finds the first one's window and ends, or
+        // runs and asks for the fan while the 0 is still on its way.
+        std::unique_ptr<VorlaneProcess> second(new VorlaneProcess(dir));
+        ASSERT_TRUE(WaitFor([&] { return !second->Running() || second->WaitForMainWindow(0); }));
+        auto secondTookFan = [&] {
+            std::vector<WRSIM_CALL> w = CallsOf(second->Pid());
+            for (const WRSIM_CALL& c : w) {
+                if (c.isWrite && Reg(c) == kRegManualMode && Value(c) == 1) return true;
+            }
+            return false;
+        };
+        if (second->Running()) {
+            PostCommand(*second, IDC_TEST);
+            WaitFor(secondTookFan, 2000);
+        }
+        WrSimHoldWrites(kRegManualMode, -1);
+        if (!kill) {
+            ASSERT_TRUE(app->WaitForExit());
+        }
+        if (!second->Running()) {
+            second.reset(new VorlaneProcess(dir));
+            ASSERT_NE(second->WaitForMainWindow(), nullptr);
+            second->Click(IDC_TEST);
+        }
+        ASSERT_TRUE(WaitFor(secondTookFan, 15000)) << "the second copy never took the fan";
+
+        WRSIM_CALL last = {};
+        ASSERT_TRUE(LastModeWrite(from, &last));
+        EXPECT_EQ(last.processId, second->Pid()) << "a hand-back overtook the second copy's Test";
+        EXPECT_EQ(WrSimPeek(kRegManualMode), 1);
+        second->Click(IDC_EXIT);
+        ASSERT_TRUE(second->WaitForExit());
+        EXPECT_TRUE(WaitFor([] { return GuardianPids().empty(); })) << "a guardian stayed";
+        EXPECT_EQ(WrSimPeek(kRegManualMode), 0);
+        app.reset();
+    }
+}
+
+// Puts a planted library where WrRdIO.dll was, as another process of the user
+// could once the library is loaded; Undo puts the real one back.
+struct SwappedLibrary {
+    explicit SwappedLibrary(const InstallDir& dir)
+        : real(dir.Path() + "\\WrRdIO.dll"), aside(dir.Path() + "\\WrRdIO.old") {
+        swapped = ::MoveFileA(real.c_str(), aside.c_str()) &&
+                  ::CopyFileA((TestBinaryDir() + "\\destroy_hook.dll").c_str(), real.c_str(), TRUE);
+    }
+    ~SwappedLibrary() {
+        ::DeleteFileA(real.c_str());
+        ::MoveFileA(aside.c_str(), real.c_str());
+    }
+    std::string real, aside;
+    bool swapped;
+};
+
+// What may stand between a killed program and its guardian's hand-back.
+TEST_F(ManualTest, GuardianHandsBackAfterAKillWhateverStoodInItsWay) {
+    const struct {
+        const char* name;
+        bool killGuardianFirst;  // before Test: the program must start another
+        bool swapLibrary;        // after Test
+        unsigned lostWrites;     // of 0x9130, after Test
+    } kCases[] = {
+        {"guardian killed before Test", true, false, 0},
+        {"library swapped after start", false, true, 0},
+        {"first write lost", false, false, 1},
+    };
+    for (const auto& k : kCases) {
+        SCOPED_TRACE(k.name);
+        ASSERT_NO_FATAL_FAILURE(Running(false));
+        if (k.killGuardianFirst) {
+            ASSERT_TRUE(WaitFor([] { return !GuardianPids().empty(); }));
+            KillGuardians();
+        }
+        app->Click(IDC_TEST);
+        ASSERT_EQ(WrSimPeek(kRegManualMode), 1);
+        std::unique_ptr<SwappedLibrary> swap;
+        if (k.swapLibrary) {
+            swap.reset(new SwappedLibrary(dir));
+            ASSERT_TRUE(swap->swapped) << "error " << ::GetLastError();
+        }
+        WrSimDropWrites(kRegManualMode, k.lostWrites);
+        size_t from = WrSimLogCount();
+        app->Kill();
+        EXPECT_TRUE(WaitFor([] { return WrSimPeek(kRegManualMode) == 0; }))
+            << "the fan stayed manual";
+        EXPECT_TRUE(WaitFor([] { return GuardianPids().empty(); })) << "a guardian stayed";
+        std::vector<WRSIM_CALL> writes = WritesByAnyone(from);
+        EXPECT_EQ(writes.size(), 1u + k.lostWrites);
+        for (const WRSIM_CALL& w : writes) {
+            EXPECT_EQ(Reg(w), kRegManualMode);
+            EXPECT_EQ(Value(w), 0);
+        }
+        app.reset();
     }
 }
 
