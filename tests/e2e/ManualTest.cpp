@@ -17,6 +17,8 @@ class ManualTest : public ::testing::Test {
         app.reset(new VorlaneProcess(dir));
         ASSERT_NE(app->WaitForMainWindow(), nullptr);
     }
+    // A write still held would keep a guardian waiting for ever.
+    void TearDown() override { WrSimHoldWrites(kRegManualMode, -1); }
     std::vector<WRSIM_CALL> Writes(size_t from = 0) {
         std::vector<WRSIM_CALL> writes;
         std::vector<WRSIM_CALL> calls = CallsOf(app->Pid());
