@@ -73,112 +73,99 @@ resource_text() {
     ' <<<"$1"
 }
 
-check_header() {
-    local what="$1" dump="$2" format="$3" magic="$4"
+# objdump's reading of one file into $dump, with its format and optional
+# header checked; false when the file is missing or unreadable. (Not a
+# command substitution: a failure counted in a subshell would be lost.)
+dump_image() {
+    local what="$1" file="$2"
+    dump=
+    if [ ! -f "$file" ]; then
+        fail "$file is missing: build $arch first"
+        return 1
+    fi
+    dump="$("$objdump" -p "$file")" || {
+        fail "$objdump cannot read $file"
+        return 1
+    }
     grep -q "file format $format\$" <<<"$dump" || fail "$what is not $format"
     grep -q "^Magic[[:space:]]*$magic" <<<"$dump" || fail "$what: optional header is not $magic"
 }
 
-check_build() {
-    local arch="$1" dir="$2" tools format magic
-    case "$arch" in
-        win32) tools=i686-w64-mingw32- format=pei-i386 magic='010b	(PE32)' ;;
-        win64) tools=x86_64-w64-mingw32- format=pei-x86-64 magic='020b	(PE32+)' ;;
-        *)
-            fail "unknown architecture $arch"
-            return
-            ;;
-    esac
-    local objdump="${tools}objdump" windres="${tools}windres"
-    for file in Vorlane.exe VorlaneGuard.exe WrRdIO.dll; do
-        if [ ! -f "$dir/$file" ]; then
-            fail "$dir/$file is missing: build $arch first"
-            return
-        fi
-    done
+check_gui() {
+    grep -q '^Subsystem[[:space:]]*00000002[[:space:]]*(Windows GUI)' <<<"$2" ||
+        fail "$1 is not a GUI program"
+}
 
-    local exe
-    exe="$("$objdump" -p "$dir/Vorlane.exe")" || {
-        fail "$objdump cannot read $dir/Vorlane.exe"
-        return
-    }
-    check_header "$arch Vorlane.exe" "$exe" "$format" "$magic"
-    grep -q '^Subsystem[[:space:]]*00000002[[:space:]]*(Windows GUI)' <<<"$exe" ||
-        fail "$arch Vorlane.exe is not a GUI program"
+check_program() {
+    local what="$arch Vorlane.exe" exe
+    dump_image "$what" "$dir/Vorlane.exe" || return
+    exe="$dump"
+    check_gui "$what" "$exe"
 
     # Windows' own DLLs, and from WrRdIO.dll exactly the two calls, by name:
     # a runtime DLL of the compiler would have to ship beside the program.
-    local dll saw_library=no
+    local dll names saw_library=no
     while read -r dll; do
         if [ "$(tr 'A-Z' 'a-z' <<<"$dll")" = wrrdio.dll ]; then
             saw_library=yes
-            [ "$dll" = WrRdIO.dll ] || fail "$arch Vorlane.exe imports the library as $dll"
-            local names
+            [ "$dll" = WrRdIO.dll ] || fail "$what imports the library as $dll"
             names="$(imported_names "$exe" "$dll" | tr '\n' ' ')"
             [ "$names" = "_GetRegisterValue@36 _SetRegisterValue@40 " ] ||
-                fail "$arch Vorlane.exe imports from $dll: $names"
+                fail "$what imports from $dll: $names"
         elif ! is_system_dll "$dll"; then
-            fail "$arch Vorlane.exe imports $dll, which is not a Windows DLL"
+            fail "$what imports $dll, which is not a Windows DLL"
         fi
     done < <(imported_dlls "$exe")
-    [ "$saw_library" = yes ] || fail "$arch Vorlane.exe does not import WrRdIO.dll"
+    [ "$saw_library" = yes ] || fail "$what does not import WrRdIO.dll"
 
     # Manifest and version, from windres' script form of the resources.
-    local rc manifest fixed file_version
+    local rc manifest fixed text
     rc="$("$windres" -i "$dir/Vorlane.exe" -O rc)" || {
         fail "$windres cannot read the resources of $dir/Vorlane.exe"
         return
     }
     manifest="$(resource_text "$rc" '1 24 ')"
-    [ -n "$manifest" ] || fail "$arch Vorlane.exe has no manifest"
+    [ -n "$manifest" ] || fail "$what has no manifest"
     grep -qF 'level="requireAdministrator"' <<<"$manifest" ||
-        fail "$arch Vorlane.exe's manifest does not ask for administrator"
-    grep -qF '>true</dpiAware>' <<<"$manifest" ||
-        fail "$arch Vorlane.exe's manifest does not declare it DPI-aware"
+        fail "$what's manifest does not ask for administrator"
+    grep -qF '>true</dpiAware>' <<<"$manifest" || fail "$what's manifest does not declare it DPI-aware"
     fixed="$(sed -n 's/^ FILEVERSION \([0-9]*\), \([0-9]*\), \([0-9]*\), \([0-9]*\)$/\1.\2.\3.\4/p' <<<"$rc")"
-    [ "$fixed" = "$version" ] || fail "$arch Vorlane.exe's fixed file version is '$fixed', not $version"
-    file_version="$(awk '
+    [ "$fixed" = "$version" ] || fail "$what's fixed file version is '$fixed', not $version"
+    text="$(awk '
         /BLOCK "040904b0"/ { inside = 1; next }
         inside && /^ *END/ { exit }
         inside && /VALUE "FileVersion",/ { sub(/.*VALUE "FileVersion", "/, ""); sub(/"$/, ""); print }
     ' <<<"$rc")"
-    [ "$file_version" = "$version" ] ||
-        fail "$arch Vorlane.exe's FileVersion text is '$file_version', not $version"
+    [ "$text" = "$version" ] || fail "$what's FileVersion text is '$text', not $version"
+}
 
-    # The guardian loads the library by name only when it must write.
-    local guard
-    guard="$("$objdump" -p "$dir/VorlaneGuard.exe")" || {
-        fail "$objdump cannot read $dir/VorlaneGuard.exe"
-        return
-    }
-    check_header "$arch VorlaneGuard.exe" "$guard" "$format" "$magic"
-    grep -q '^Subsystem[[:space:]]*00000002[[:space:]]*(Windows GUI)' <<<"$guard" ||
-        fail "$arch VorlaneGuard.exe is not a GUI program"
+# The guardian loads the library by name only when it must write.
+check_guardian() {
+    local what="$arch VorlaneGuard.exe" guard dll
+    dump_image "$what" "$dir/VorlaneGuard.exe" || return
+    guard="$dump"
+    check_gui "$what" "$guard"
     while read -r dll; do
-        is_system_dll "$dll" || fail "$arch VorlaneGuard.exe imports $dll, which is not a Windows DLL"
+        is_system_dll "$dll" || fail "$what imports $dll, which is not a Windows DLL"
     done < <(imported_dlls "$guard")
+}
 
-    # The stand-in offers the same two names, and otherwise only its test
-    # controls; nothing is exported by ordinal alone.
-    local lib exports name
-    lib="$("$objdump" -p "$dir/WrRdIO.dll")" || {
-        fail "$objdump cannot read $dir/WrRdIO.dll"
-        return
-    }
-    check_header "$arch WrRdIO.dll" "$lib" "$format" "$magic"
+# The stand-in offers the same two names, and otherwise only its test
+# controls; nothing is exported by ordinal alone.
+check_library() {
+    local what="$arch WrRdIO.dll" lib exports name counts
+    dump_image "$what" "$dir/WrRdIO.dll" || return
+    lib="$dump"
     exports="$(exported_names "$lib")"
     for name in _GetRegisterValue@36 _SetRegisterValue@40; do
-        [ "$(grep -cxF "$name" <<<"$exports")" = 1 ] || fail "$arch WrRdIO.dll does not export $name once"
+        [ "$(grep -cxF "$name" <<<"$exports")" = 1 ] || fail "$what does not export $name once"
     done
     while read -r name; do
-        [ -n "$name" ] || continue
         case "$name" in
-            _GetRegisterValue@36 | _SetRegisterValue@40 | WrSim*) ;;
-            *) fail "$arch WrRdIO.dll exports $name" ;;
+            "" | _GetRegisterValue@36 | _SetRegisterValue@40 | WrSim*) ;;
+            *) fail "$what exports $name" ;;
         esac
     done <<<"$exports"
-    local functions named
-    local counts
     counts="$(awk '
         /^Number in:/ { inside = 1; next }
         inside && /Export Address Table/ { functions = $NF }
@@ -186,13 +173,24 @@ check_build() {
         END { print functions " " names }
     ' <<<"$lib")"
     [ "${counts% *}" = "${counts#* }" ] && [ -n "${counts% *}" ] ||
-        fail "$arch WrRdIO.dll exports by number and by name in other counts (hex): $counts"
-
-    echo "checked $arch in $dir"
+        fail "$what exports by number and by name in other counts (hex): $counts"
 }
 
 for build in "$@"; do
-    check_build "${build%%=*}" "${build#*=}"
+    arch="${build%%=*}" dir="${build#*=}"
+    case "$arch" in
+        win32) tools=i686-w64-mingw32- format=pei-i386 magic='010b	(PE32)' ;;
+        win64) tools=x86_64-w64-mingw32- format=pei-x86-64 magic='020b	(PE32+)' ;;
+        *)
+            fail "unknown architecture $arch"
+            continue
+            ;;
+    esac
+    objdump="${tools}objdump" windres="${tools}windres"
+    check_program
+    check_guardian
+    check_library
+    echo "checked $arch in $dir"
 done
 if [ "$failures" -gt 0 ]; then
     echo "$failures check(s) failed"
