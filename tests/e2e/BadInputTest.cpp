@@ -5,19 +5,11 @@
 #include <cstdio>
 #include <memory>
 
-#include "tests/e2e/Harness.h"
+#include "tests/common/EcTest.h"
 
 namespace {
 
-class BadInputTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        UseOwnSimulatedEc();
-        WrSimReset(5);
-        WrSimFreeze(TRUE);
-        WrSimLogClear();
-    }
-};
+using BadInputTest = EcTest;
 
 // The loader's status when an imported DLL is missing (ntstatus.h).
 const DWORD kStatusDllNotFound = 0xC0000135;
@@ -85,13 +77,13 @@ TEST_F(BadInputTest, OddLedIniStillStartsAndTheFlagFollowsTheSystemsReading) {
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
-        InstallDir dir;
-        std::string ini = dir.Path() + "\\data\\Led.ini";
+        InstallDir fresh;
+        std::string ini = fresh.Path() + "\\data\\Led.ini";
         if (c.flag == kDirectory) {
-            ::CreateDirectoryA((dir.Path() + "\\data").c_str(), nullptr);
+            ::CreateDirectoryA((fresh.Path() + "\\data").c_str(), nullptr);
             ASSERT_TRUE(::CreateDirectoryA(ini.c_str(), nullptr));
         } else {
-            dir.WriteLedIni(c.contents);
+            fresh.WriteLedIni(c.contents);
         }
         // The program's own rule, applied to what this system reads from the file.
         UINT read = ::GetPrivateProfileIntA("PLATFORM_TYPE", "Value", 0, ini.c_str());
@@ -100,8 +92,9 @@ TEST_F(BadInputTest, OddLedIniStillStartsAndTheFlagFollowsTheSystemsReading) {
         EXPECT_EQ(read != 0, expectedFlag == 1) << "this system reads " << read;
 
         WrSimLogClear();
-        VorlaneProcess app(dir);
-        EXPECT_EQ(TripleOfRunningProgram(app), expectedFlag ? kTripleFlagSet : kTripleFlagClear);
+        VorlaneProcess program(fresh);
+        EXPECT_EQ(TripleOfRunningProgram(program),
+                  expectedFlag ? kTripleFlagSet : kTripleFlagClear);
     }
 }
 
@@ -111,29 +104,6 @@ void CreateFolders(const std::wstring& path) {
         ::CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
     }
     ::CreateDirectoryW(path.c_str(), nullptr);
-}
-
-void RemoveTreeW(const std::wstring& dir) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = ::FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring full = dir + L"\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTreeW(full);
-            } else {
-                ::DeleteFileW(full.c_str());
-            }
-        } while (::FindNextFileW(h, &fd));
-        ::FindClose(h);
-    }
-    ::RemoveDirectoryW(dir.c_str());
-}
-
-std::wstring Widen(const std::string& s) {
-    return std::wstring(s.begin(), s.end());
 }
 
 // A folder under the temporary folder whose Vorlane.exe has a path of exactly
@@ -169,7 +139,7 @@ class DeepInstall {
                    ::WriteFile(h, kIni, sizeof(kIni) - 1, &written, nullptr);
         if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
     }
-    ~DeepInstall() { RemoveTreeW(m_root); }
+    ~DeepInstall() { RemoveFolderTree(m_root); }
     bool Ready() const { return m_copied; }
     std::wstring Exe() const { return Plain(m_dir) + L"\\Vorlane.exe"; }
     std::wstring PrefixedExe() const { return m_dir + L"\\Vorlane.exe"; }
@@ -194,12 +164,12 @@ TEST_F(BadInputTest, LongInstallPathsStartCleanlyOrNotAtAll) {
         ASSERT_TRUE(deep.Ready());
         for (const std::wstring& exe : {deep.PrefixedExe(), deep.Exe()}) {
             WrSimLogClear();
-            VorlaneProcess app(exe);
+            VorlaneProcess program(exe);
             printf("[   INFO   ] 300-character path%s: %s (error %lu)\n",
                    exe[0] == L'\\' && exe[1] == L'\\' ? " with \\\\?\\" : "",
-                   app.Started() ? "started" : "not started", app.StartError());
-            if (!app.Started()) continue;
-            EXPECT_FALSE(TripleOfRunningProgram(app).empty()) << "started but does not sample";
+                   program.Started() ? "started" : "not started", program.StartError());
+            if (!program.Started()) continue;
+            EXPECT_FALSE(TripleOfRunningProgram(program).empty()) << "started but does not sample";
         }
     }
 
@@ -210,37 +180,36 @@ TEST_F(BadInputTest, LongInstallPathsStartCleanlyOrNotAtAll) {
         ASSERT_TRUE(deep.Ready());
         ASSERT_EQ(deep.Exe().size(), length);
         WrSimLogClear();
-        VorlaneProcess app(deep.Exe());
-        ASSERT_TRUE(app.Started()) << "error " << app.StartError();
+        VorlaneProcess program(deep.Exe());
+        ASSERT_TRUE(program.Started()) << "error " << program.StartError();
         // The program builds this path from its own and reads the flag from it.
         const std::wstring iniW = deep.IniPath();
         const std::string ini(iniW.begin(), iniW.end());
         UINT read = ::GetPrivateProfileIntA("PLATFORM_TYPE", "Value", 0, ini.c_str());
         printf("[   INFO   ] %u-character path: Led.ini (%u characters) reads %u\n",
                static_cast<unsigned>(length), static_cast<unsigned>(ini.size()), read);
-        EXPECT_EQ(TripleOfRunningProgram(app), read != 0 ? kTripleFlagSet : kTripleFlagClear);
-        EXPECT_TRUE(app.Running());
+        EXPECT_EQ(TripleOfRunningProgram(program), read != 0 ? kTripleFlagSet : kTripleFlagClear);
+        EXPECT_TRUE(program.Running());
     }
 }
 
 TEST_F(BadInputTest, MissingLibraryEndsTheProcessWithoutAWindow) {
-    InstallDir dir;
     ASSERT_TRUE(::DeleteFileA((dir.Path() + "\\WrRdIO.dll").c_str()));
     // On Windows the loader would otherwise wait in a message box for a user.
     UINT oldMode = ::SetErrorMode(SEM_FAILCRITICALERRORS);
-    VorlaneProcess app(dir);
+    VorlaneProcess program(dir);
     ::SetErrorMode(oldMode);
-    ASSERT_TRUE(app.Started());
+    ASSERT_TRUE(program.Started());
     bool sawWindow = false;
     bool ended = WaitFor(
         [&] {
-            if (!TopLevelWindowsOf(app.Pid()).empty()) sawWindow = true;
-            return !app.Running();
+            if (!TopLevelWindowsOf(program.Pid()).empty()) sawWindow = true;
+            return !program.Running();
         },
         30000);
     ASSERT_TRUE(ended) << "still running without its library";
     EXPECT_FALSE(sawWindow);
-    EXPECT_EQ(app.ExitCode(), kStatusDllNotFound) << std::hex << app.ExitCode();
+    EXPECT_EQ(program.ExitCode(), kStatusDllNotFound) << std::hex << program.ExitCode();
 }
 
 // The single-instance rule rests on the window alone: copies started before any
@@ -248,7 +217,6 @@ TEST_F(BadInputTest, MissingLibraryEndsTheProcessWithoutAWindow) {
 TEST_F(BadInputTest, ManyCopiesAtOnceLeaveOnlyCopiesWithWindows) {
     for (size_t count : {2u, 3u, 10u}) {
         SCOPED_TRACE(std::to_string(count) + " copies");
-        InstallDir dir;
         WrSimLogClear();
         std::vector<std::unique_ptr<VorlaneProcess>> copies;
         for (size_t i = 0; i < count; ++i) copies.emplace_back(new VorlaneProcess(dir));

@@ -10,7 +10,7 @@
 #include <set>
 #include <vector>
 
-#include "tests/e2e/Harness.h"
+#include "tests/common/Harness.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // order, and that every way out hands the fan back.
 #include <gtest/gtest.h>
 
-#include "tests/e2e/Harness.h"
+#include "tests/common/Harness.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <map>
 #include <memory>
 
-#include "tests/e2e/Harness.h"
+#include "tests/common/Harness.h"
 
 namespace {
 

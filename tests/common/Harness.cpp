@@ -1,11 +1,14 @@
-#include "tests/e2e/Harness.h"
+#include "tests/common/Harness.h"
 
 #include <commctrl.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
 
+#include "ui/resource.h"
+
 const char kMainCaption[] = "Vorlane by Tobrin Quarvisk..";
+const char kAboutCaption[] = "About Vorlane";
 
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
     DWORD start = ::GetTickCount();
@@ -32,26 +35,6 @@ std::string ModuleDir() {
     return s.substr(0, s.rfind('\\'));
 }
 
-void RemoveTree(const std::string& dir) {
-    WIN32_FIND_DATAA fd;
-    HANDLE h = ::FindFirstFileA((dir + "\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = fd.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string full = dir + "\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(full);
-            } else {
-                ::SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileA(full.c_str());
-            }
-        } while (::FindNextFileA(h, &fd));
-        ::FindClose(h);
-    }
-    ::RemoveDirectoryA(dir.c_str());
-}
-
 }  // namespace
 
 InstallDir::InstallDir() {
@@ -62,7 +45,7 @@ InstallDir::InstallDir() {
     snprintf(name, sizeof(name), "%svorlane-e2e-%lu-%d", tmp,
              static_cast<unsigned long>(::GetCurrentProcessId()), ++s_counter);
     m_path = name;
-    RemoveTree(m_path);
+    RemoveFolderTree(m_path);
     ::CreateDirectoryA(m_path.c_str(), nullptr);
     std::string src = ModuleDir();
     ::CopyFileA((src + "\\Vorlane.exe").c_str(), ExePath().c_str(), FALSE);
@@ -72,7 +55,7 @@ InstallDir::InstallDir() {
 }
 
 InstallDir::~InstallDir() {
-    RemoveTree(m_path);
+    RemoveFolderTree(m_path);
 }
 
 void InstallDir::WriteLedIni(const std::string& contents) {
@@ -173,7 +156,7 @@ void VorlaneProcess::Click(int id) const {
 }
 
 void VorlaneProcess::MoveSlider(int pos, WORD code) const {
-    HWND hSlider = Item(1042);
+    HWND hSlider = Item(IDC_PWM_SLIDER);
     ::SendMessageA(hSlider, TBM_SETPOS, TRUE, pos);
     ::SendMessageA(m_hWnd, WM_HSCROLL, MAKEWPARAM(code, pos), reinterpret_cast<LPARAM>(hSlider));
 }
@@ -247,8 +230,36 @@ std::string ReadWholeFile(const std::string& path) {
     return data;
 }
 
+void RemoveFolderTree(const std::wstring& dir) {
+    WIN32_FIND_DATAW fd;
+    HANDLE h = ::FindFirstFileW((dir + L"\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring full = dir + L"\\" + name;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveFolderTree(full);
+            } else {
+                ::SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(full.c_str());
+            }
+        } while (::FindNextFileW(h, &fd));
+        ::FindClose(h);
+    }
+    ::RemoveDirectoryW(dir.c_str());
+}
+
 void RemoveFolderTree(const std::string& dir) {
-    RemoveTree(dir);
+    RemoveFolderTree(Widen(dir));
+}
+
+std::wstring Widen(const std::string& s) {
+    std::wstring w(s.size(), L'\0');
+    int n = ::MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), &w[0],
+                                  static_cast<int>(w.size()));
+    w.resize(n > 0 ? n : 0);
+    return w;
 }
 
 namespace {
