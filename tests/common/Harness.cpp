@@ -26,17 +26,6 @@ void UseOwnSimulatedEc() {
     ::SetEnvironmentVariableA("WRRDIO_SIM_NAME", name);
 }
 
-namespace {
-
-std::string ModuleDir() {
-    char path[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path);
-    return s.substr(0, s.rfind('\\'));
-}
-
-}  // namespace
-
 InstallDir::InstallDir() {
     static int s_counter = 0;
     char tmp[MAX_PATH] = {};
@@ -47,10 +36,9 @@ InstallDir::InstallDir() {
     m_path = name;
     RemoveFolderTree(m_path);
     ::CreateDirectoryA(m_path.c_str(), nullptr);
-    std::string src = ModuleDir();
-    ::CopyFileA((src + "\\Vorlane.exe").c_str(), ExePath().c_str(), FALSE);
-    for (const char* name : {"WrRdIO.dll", "VorlaneGuard.exe"}) {
-        ::CopyFileA((src + "\\" + name).c_str(), (m_path + "\\" + name).c_str(), FALSE);
+    for (const char* pszFile : {"Vorlane.exe", "WrRdIO.dll", "VorlaneGuard.exe"}) {
+        std::string file = std::string("\\") + pszFile;
+        ::CopyFileA((TestBinaryDir() + file).c_str(), (m_path + file).c_str(), FALSE);
     }
 }
 
@@ -67,16 +55,8 @@ void InstallDir::WriteLedIni(const std::string& contents) {
     fclose(f);
 }
 
-VorlaneProcess::VorlaneProcess(const InstallDir& dir) {
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    std::string cmd = "\"" + dir.ExePath() + "\"";
-    if (!::CreateProcessA(dir.ExePath().c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
-                          dir.Path().c_str(), &si, &m_pi)) {
-        m_startError = ::GetLastError();
-        m_pi = {};
-    }
-}
+VorlaneProcess::VorlaneProcess(const InstallDir& dir)
+    : VorlaneProcess(Widen(dir.ExePath()), Widen(dir.Path()).c_str()) {}
 
 VorlaneProcess::VorlaneProcess(const std::wstring& exePath, const wchar_t* currentDir) {
     STARTUPINFOW si = {};
@@ -111,34 +91,19 @@ void VorlaneProcess::Kill() {
     m_hWnd = nullptr;
 }
 
-namespace {
-struct FindCtx {
-    DWORD pid;
-    HWND found;
-};
-BOOL CALLBACK FindMain(HWND hWnd, LPARAM lParam) {
-    FindCtx* ctx = reinterpret_cast<FindCtx*>(lParam);
-    DWORD pid = 0;
-    ::GetWindowThreadProcessId(hWnd, &pid);
-    char caption[64] = {};
-    char cls[16] = {};
-    ::GetWindowTextA(hWnd, caption, sizeof(caption));
-    ::GetClassNameA(hWnd, cls, sizeof(cls));
-    if (pid == ctx->pid && lstrcmpA(caption, kMainCaption) == 0 && lstrcmpA(cls, "#32770") == 0) {
-        ctx->found = hWnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-}  // namespace
-
 HWND VorlaneProcess::WaitForMainWindow(DWORD timeoutMs) {
     if (!Started()) return nullptr;
     WaitFor(
         [this] {
-            FindCtx ctx = {m_pi.dwProcessId, nullptr};
-            ::EnumWindows(FindMain, reinterpret_cast<LPARAM>(&ctx));
-            m_hWnd = ctx.found;
+            m_hWnd = nullptr;
+            for (HWND hWnd : TopLevelWindowsOf(Pid())) {
+                char caption[64] = {}, cls[16] = {};
+                ::GetWindowTextA(hWnd, caption, sizeof(caption));
+                ::GetClassNameA(hWnd, cls, sizeof(cls));
+                if (lstrcmpA(caption, kMainCaption) == 0 && lstrcmpA(cls, "#32770") == 0) {
+                    m_hWnd = hWnd;
+                }
+            }
             return m_hWnd != nullptr && ::IsWindowVisible(m_hWnd);
         },
         timeoutMs);
@@ -216,7 +181,10 @@ bool WaitForCalls(DWORD pid, size_t count, DWORD timeoutMs) {
 }
 
 std::string TestBinaryDir() {
-    return ModuleDir();
+    char path[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s(path);
+    return s.substr(0, s.rfind('\\'));
 }
 
 std::string ReadWholeFile(const std::string& path) {

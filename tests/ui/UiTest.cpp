@@ -130,12 +130,8 @@ TEST_F(MainWindowTest, OpensOnPwm0AndAModalAboutBoxLeavesSamplingRunning) {
 
 TEST_F(MainWindowTest, PathsComeFromTheExecutableLocation) {
     DialogThread dlg;
-    char exe[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    std::string dir(exe);
-    dir = dir.substr(0, dir.rfind('\\'));
-    EXPECT_STREQ(g_strExeDir, dir.c_str());
-    EXPECT_STREQ(g_strIniPath, (dir + "\\data\\Led.ini").c_str());
+    EXPECT_STREQ(g_strExeDir, TestBinaryDir().c_str());
+    EXPECT_STREQ(g_strIniPath, (TestBinaryDir() + "\\data\\Led.ini").c_str());
 }
 
 WORD LoggedRegister(DWORD nIndex) {
