@@ -1,4 +1,4 @@
-// Hostile surroundings for the real program: a damaged or odd Led.ini, a very
+// The program's surroundings, plain and hostile: every kind of Led.ini, a very
 // long install path, a missing WrRdIO.dll and many copies started at once.
 #include <gtest/gtest.h>
 
@@ -56,14 +56,22 @@ std::string MegabyteOfFillerThenKey() {
     return s + "[PLATFORM_TYPE]\r\nValue=1\r\n";
 }
 
-TEST_F(BadInputTest, OddLedIniStillStartsAndTheFlagFollowsTheSystemsReading) {
-    const int kDirectory = -1, kFromSystem = -2;
+// Every call carries the index triple of the flag that Led.ini sets; an odd
+// file still lets the program start, and the flag follows the system's reading.
+TEST_F(BadInputTest, LedIniSetsTheTripleOfEveryCallAndOddFilesStillStart) {
+    const int kDirectory = -1, kFromSystem = -2, kNoFile = -3;
     struct Case {
         const char* name;
         std::string contents;
         int flag;  // expected flag, or what the system's integer reading implies
     };
     const Case kCases[] = {
+        {"no Led.ini", "", kNoFile},
+        {"flag 0", "[PLATFORM_TYPE]\r\nValue=0\r\n", 0},
+        {"flag 1", "[PLATFORM_TYPE]\r\nValue=1\r\n", 1},
+        {"any nonzero value", "[PLATFORM_TYPE]\r\nValue=7\r\n", 1},
+        {"section missing", "[OTHER]\r\nValue=1\r\n", 0},
+        {"key missing", "[PLATFORM_TYPE]\r\nOther=1\r\n", 0},
         {"empty", "", 0},
         {"binary garbage", BinaryGarbage(), 0},
         {"UTF-16 with BOM", Utf16WithBom("[PLATFORM_TYPE]\r\nValue=1\r\n"), 1},
@@ -82,13 +90,13 @@ TEST_F(BadInputTest, OddLedIniStillStartsAndTheFlagFollowsTheSystemsReading) {
         if (c.flag == kDirectory) {
             ::CreateDirectoryA((fresh.Path() + "\\data").c_str(), nullptr);
             ASSERT_TRUE(::CreateDirectoryA(ini.c_str(), nullptr));
-        } else {
+        } else if (c.flag != kNoFile) {
             fresh.WriteLedIni(c.contents);
         }
         // The program's own rule, applied to what this system reads from the file.
         UINT read = ::GetPrivateProfileIntA("PLATFORM_TYPE", "Value", 0, ini.c_str());
         printf("[   INFO   ] Led.ini %s: GetPrivateProfileIntA = %u\n", c.name, read);
-        int expectedFlag = c.flag == kFromSystem ? (read != 0) : c.flag == kDirectory ? 0 : c.flag;
+        int expectedFlag = c.flag == kFromSystem ? (read != 0) : c.flag < 0 ? 0 : c.flag;
         EXPECT_EQ(read != 0, expectedFlag == 1) << "this system reads " << read;
 
         WrSimLogClear();
