@@ -58,10 +58,11 @@ void InstallDir::WriteLedIni(const std::string& contents) {
 VorlaneProcess::VorlaneProcess(const InstallDir& dir)
     : VorlaneProcess(Widen(dir.ExePath()), Widen(dir.Path()).c_str()) {}
 
-VorlaneProcess::VorlaneProcess(const std::wstring& exePath, const wchar_t* currentDir) {
+VorlaneProcess::VorlaneProcess(const std::wstring& exePath, const wchar_t* currentDir,
+                               const std::wstring& args) {
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
-    std::wstring cmd = L"\"" + exePath + L"\"";
+    std::wstring cmd = L"\"" + exePath + L"\"" + args;
     if (!::CreateProcessW(exePath.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, currentDir,
                           &si, &m_pi)) {
         m_startError = ::GetLastError();

@@ -54,9 +54,11 @@ class InstallDir {
 class VorlaneProcess {
   public:
     explicit VorlaneProcess(const InstallDir& dir);
-    // Starts the program at any path, including \\?\ paths; StartError() tells
-    // why it could not be started.
-    explicit VorlaneProcess(const std::wstring& exePath, const wchar_t* currentDir = nullptr);
+    // Starts the program, or a helper of the tests, at any path, including
+    // \\?\ paths, with `args` after the quoted path; StartError() tells why it
+    // could not be started.
+    explicit VorlaneProcess(const std::wstring& exePath, const wchar_t* currentDir = nullptr,
+                            const std::wstring& args = L"");
     ~VorlaneProcess();
 
     DWORD StartError() const { return m_startError; }

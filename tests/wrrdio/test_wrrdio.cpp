@@ -42,20 +42,9 @@ int AutoDutyAt(BYTE temp) {
 // Runs the peer process (sharing this process's environment, so its EC) and
 // returns its exit code, which is the result of its one EC call.
 DWORD RunPeer(const std::string& args, DWORD* pid = NULL) {
-    std::string cmd = "\"" + TestBinaryDir() + "\\wrrdio_peer.exe\" " + args;
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi;
-    if (!CreateProcessA(NULL, &cmd[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) return 9999;
-    DWORD code = 9998;
-    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(pi.hProcess, &code);
-    else
-        TerminateProcess(pi.hProcess, 1);
-    if (pid) *pid = pi.dwProcessId;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
+    VorlaneProcess peer(Widen(TestBinaryDir() + "\\wrrdio_peer.exe"), NULL, Widen(" " + args));
+    if (pid) *pid = peer.Pid();
+    return peer.WaitForExit(60000) ? peer.ExitCode() : 9998;
 }
 
 // Every case starts from a freshly powered EC of this process's own, frozen
