@@ -151,7 +151,7 @@ class TextExchangeDlg : public CDialog {
     void DoDataExchange(CDataExchange* pDX) override { DDX_Text(pDX, kFieldId, m_strText); }
 
   public:
-    static const int kFieldId = 1001;
+    static const int kFieldId = 42;
 };
 
 // What a field shows after the dialog's data exchange has put `psz` in it.
