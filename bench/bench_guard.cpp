@@ -5,8 +5,8 @@
 #include <windows.h>
 
 #include "bench/BenchCommon.h"
-#include "tests/e2e/Counters.h"
-#include "tests/e2e/Harness.h"
+#include "tests/common/Counters.h"
+#include "tests/common/Harness.h"
 
 namespace {
 

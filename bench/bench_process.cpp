@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "bench/BenchCommon.h"
-#include "tests/e2e/Counters.h"
+#include "tests/common/Counters.h"
 
 namespace {
 

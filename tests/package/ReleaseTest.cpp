@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "tests/e2e/Harness.h"
+#include "tests/common/Harness.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/Counters.h"
-#include "tests/e2e/Harness.h"
+#include "tests/common/Counters.h"
+#include "tests/common/Harness.h"
 
 namespace {
 
