@@ -344,7 +344,9 @@ TEST_F(ManualTest, ASecondCopyTakesTheFanOnlyAfterTheFirstHandedItBack) {
         };
         // While the first window exists, its hand-back is under way: a copy
         // started then finds it and ends, as beside any running copy.
-        if (!kill) EXPECT_FALSE(second->Running()) << "a copy ran beside one still handing back";
+        if (!kill) {
+            EXPECT_FALSE(second->Running()) << "a copy ran beside one still handing back";
+        }
         if (second->Running()) {
             PostCommand(*second, IDC_TEST);
             WaitFor(secondTookFan, 2000);
