@@ -114,16 +114,6 @@ inline void Note(const char* pszFormat, ...) {
     std::fflush(stderr);
 }
 
-// Gives this process, and every process it starts, a simulated EC of its
-// own, so that nothing else on the desktop moves its registers.
-inline void UseOwnSimulatedEc(const char* pszTag) {
-    char szName[64];
-    std::snprintf(szName, sizeof(szName), "Local\\VorlaneBench%s-%lu", pszTag,
-                  static_cast<unsigned long>(::GetCurrentProcessId()));
-    ::SetEnvironmentVariableA("WRRDIO_SIM_NAME", szName);
-    ::SetEnvironmentVariableA("WRRDIO_TRACE", nullptr);
-}
-
 struct ThreadCpu {
     ULONGLONG ticks = 0;  // 100 ns units, kernel plus user
     int nThreads = 0;

@@ -15,12 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "ec/EcProtocol.h"
 #include "tests/e2e/Counters.h"
 #include "tests/e2e/Harness.h"
+#include "ui/resource.h"
 
 namespace {
 
-const WORD kManualMode = 0x9130;
 const DWORD kPhaseMs = 6000;
 const DWORD kActionMs = 1500;
 const long kHandleTolerance = 5;
@@ -158,12 +159,12 @@ class Soak {
     void UserAction() {
         switch (Next() % 5) {
             case 0:
-                Send(m_app.Item(1041), BM_CLICK, 0, 0);
+                Send(m_app.Item(IDC_TEST), BM_CLICK, 0, 0);
                 ++m_tests;
                 break;
             case 1: {
                 int pos = static_cast<int>(Next() % 128);
-                HWND hSlider = m_app.Item(1042);
+                HWND hSlider = m_app.Item(IDC_PWM_SLIDER);
                 if (Send(hSlider, TBM_SETPOS, TRUE, pos)) {
                     Send(m_app.MainWindow(), WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, pos),
                          reinterpret_cast<LPARAM>(hSlider));
@@ -172,11 +173,11 @@ class Soak {
                 break;
             }
             case 2:
-                Send(m_app.Item(1000), BM_CLICK, 0, 0);
+                Send(m_app.Item(IDC_STOP), BM_CLICK, 0, 0);
                 ++m_stops;
                 break;
             case 3:
-                Send(m_app.Item(Next() % 2 ? 1050 : 1051), BM_CLICK, 0, 0);
+                Send(m_app.Item(Next() % 2 ? IDC_PWM0 : IDC_PWM4), BM_CLICK, 0, 0);
                 ++m_channels;
                 break;
             default:
@@ -212,12 +213,12 @@ class Soak {
         Normal();
         RunPhase("normal", kPhaseMs);
 
-        WrSimSetFault(0x9118, 300);
-        WrSimSetFault(0x9115, 65535);
-        WrSimSetFault(0x1803, 1000);
-        WrSimSetFault(0x1805, 256);
-        WrSimSetFault(0x1821, 0x104);
-        WrSimSetFault(0x181F, 0x7FFFFF04);
+        WrSimSetFault(kRegCpuTemp, 300);
+        WrSimSetFault(kRegEnvTemp, 65535);
+        WrSimSetFault(kRegDutyPwm0, 1000);
+        WrSimSetFault(kRegDutyPwm4, 256);
+        WrSimSetFault(kRegTachHighPwm0, 0x104);
+        WrSimSetFault(kRegTachHighPwm4, 0x7FFFFF04);
         RunPhase("above 255", kPhaseMs);
         WrSimClearFaults();
 
@@ -230,10 +231,12 @@ class Soak {
 
         WrSimFreeze(TRUE);
         const WORD kCounts[] = {0x0000, 0xFFFF, 0x0001, 0x007F};
+        const WORD kTachs[2][2] = {{kRegTachHighPwm0, kRegTachLowPwm0},
+                                   {kRegTachHighPwm4, kRegTachLowPwm4}};
         for (WORD count : kCounts) {
-            for (WORD high : {0x1821, 0x181F}) {
-                WrSimPoke(high, count >> 8);
-                WrSimPoke(high - 1, count & 0xFF);
+            for (const WORD* tach : kTachs) {
+                WrSimPoke(tach[0], count >> 8);
+                WrSimPoke(tach[1], count & 0xFF);
             }
             RunPhase("tachometer extremes", kPhaseMs / 4);
         }
@@ -323,12 +326,130 @@ void PrintGrownAllocations(const Sample& from, const Sample& to) {
     }
 }
 
+// What a run found, for the report.
+struct Outcome {
+    bool handlesVerified = false, memoryVerified = false, gdiVerified = false;
+    Sample early, peak, end;
+    unsigned cycles = 0;
+    DWORD ranMs = 0;
+    bool answered = false;
+    DWORD pingMs = 0;
+    bool handlesOk = true, memoryOk = true, gdiMeasured = false, gdiOk = true;
+    bool exitOk = false;
+    DWORD exitMs = 0;
+    int manualAfterTest = -1, manualAfterExit = -1;
+};
+
+// Cycles until the time is up or something failed. The early sample follows
+// one full cycle: every code path has run once.
+void RunCycles(Soak& soak, VorlaneProcess& app, DWORD started, DWORD totalMs, Outcome* pOut) {
+    LeakInjector leak(app.Handle());
+    if (leak.KibPerMin() > 0) printf("  injecting a leak of %d KiB a minute\n", leak.KibPerMin());
+    soak.OneCycle();
+    leak.CatchUp();
+    pOut->early = pOut->peak = Measure(app);
+    pOut->cycles = 1;
+    while (!soak.Failed() && ::GetTickCount() - started < totalMs) {
+        soak.OneCycle();
+        leak.CatchUp();
+        ++pOut->cycles;
+        Sample s = Measure(app);
+        printf("  cycle %u: handles %ld, private bytes %lld, GDI objects %ld\n", pOut->cycles,
+               s.handles, s.privateBytes, s.gdi);
+        fflush(stdout);
+        pOut->peak.handles = std::max(pOut->peak.handles, s.handles);
+        pOut->peak.privateBytes = std::max(pOut->peak.privateBytes, s.privateBytes);
+        pOut->peak.gdi = std::max(pOut->peak.gdi, s.gdi);
+    }
+    pOut->end = Measure(app);
+    pOut->ranMs = ::GetTickCount() - started;
+}
+
+// The window answers within a second, and nothing grew past its tolerance
+// by a counter proved to work here.
+void CheckHealth(Soak& soak, VorlaneProcess& app, Outcome* pOut) {
+    DWORD_PTR ignored = 0;
+    DWORD pingStart = ::GetTickCount();
+    pOut->answered = ::SendMessageTimeoutA(app.MainWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000,
+                                           &ignored) != 0;
+    pOut->pingMs = ::GetTickCount() - pingStart;
+    if (!pOut->answered) soak.Fail("the window did not answer WM_NULL within 1000 ms");
+
+    const Sample& early = pOut->early;
+    const Sample& end = pOut->end;
+    pOut->handlesOk = !pOut->handlesVerified || end.handles - early.handles <= kHandleTolerance;
+    if (!pOut->handlesOk) soak.Fail("handle count grew");
+    pOut->memoryOk =
+        !pOut->memoryVerified || end.privateBytes - early.privateBytes <= kPrivateToleranceBytes;
+    if (!pOut->memoryOk) soak.Fail("private bytes grew");
+    pOut->gdiMeasured = pOut->gdiVerified && early.gdi > 0 && end.gdi > 0;
+    pOut->gdiOk = !pOut->gdiMeasured || end.gdi - early.gdi <= kHandleTolerance;
+    if (!pOut->gdiOk) soak.Fail("GDI objects grew");
+}
+
+// Exit in manual mode hands the fan back.
+void CheckExit(Soak& soak, VorlaneProcess& app, Outcome* pOut) {
+    if (app.Running()) {
+        soak.Send(app.Item(IDC_TEST), BM_CLICK, 0, 0);
+        pOut->manualAfterTest = WrSimPeek(kRegManualMode);
+        DWORD exitStart = ::GetTickCount();
+        ::PostMessageA(app.Item(IDC_EXIT), BM_CLICK, 0, 0);
+        bool ended = app.WaitForExit(10000);
+        pOut->exitMs = ::GetTickCount() - exitStart;
+        pOut->manualAfterExit = WrSimPeek(kRegManualMode);
+        pOut->exitOk = ended && pOut->manualAfterTest == 1 && pOut->manualAfterExit == 0;
+    }
+    if (!pOut->exitOk) soak.Fail("Exit in manual mode did not end the program with manual mode 0");
+}
+
+void PrintCounters(const Outcome& o) {
+    if (o.handlesVerified) {
+        printf("  handles: early %ld, end %ld, peak %ld (tolerance +%ld): %s\n", o.early.handles,
+               o.end.handles, o.peak.handles, kHandleTolerance, o.handlesOk ? "ok" : "GREW");
+    } else {
+        printf("  handles: SKIPPED, no counter here sees another process's handles\n");
+    }
+    if (o.memoryVerified) {
+        printf(
+            "  private bytes: early %lld, end %lld (%+lld), peak %lld (tolerance +%lld KiB): "
+            "%s\n",
+            o.early.privateBytes, o.end.privateBytes, o.end.privateBytes - o.early.privateBytes,
+            o.peak.privateBytes, kPrivateToleranceBytes / 1024, o.memoryOk ? "ok" : "GREW");
+        if (!o.memoryOk) PrintGrownAllocations(o.early, o.end);
+    } else {
+        printf("  private bytes: SKIPPED, no counter here sees another process's memory\n");
+    }
+    if (o.gdiMeasured) {
+        printf("  GDI objects: early %ld, end %ld, peak %ld (tolerance +%ld): %s\n", o.early.gdi,
+               o.end.gdi, o.peak.gdi, kHandleTolerance, o.gdiOk ? "ok" : "GREW");
+    } else {
+        printf("  GDI objects: SKIPPED, no counter here sees GDI objects\n");
+    }
+}
+
+void PrintReport(const Soak& soak, const Outcome& o) {
+    printf(
+        "Vorlane soak: %.1f min, %u cycles, %u phases, %u user actions "
+        "(Test %u, Stop %u, slider %u, channel %u), %lu EC calls\n",
+        o.ranMs / 60000.0, o.cycles, soak.m_phases, soak.m_actions, soak.m_tests, soak.m_stops,
+        soak.m_slides, soak.m_channels, static_cast<unsigned long>(WrSimLogCount()));
+    printf("  EC calls in the quietest phase: %lu\n",
+           static_cast<unsigned long>(soak.m_minPhaseCalls));
+    printf("  window answered WM_NULL: %s (%lu ms)\n", o.answered ? "yes" : "NO",
+           static_cast<unsigned long>(o.pingMs));
+    PrintCounters(o);
+    printf("  Exit in manual mode: manual mode %d after Test, %d after Exit, ended in %lu ms: %s\n",
+           o.manualAfterTest, o.manualAfterExit, static_cast<unsigned long>(o.exitMs),
+           o.exitOk ? "ok" : "FAILED");
+    for (const std::string& f : soak.Failures()) printf("  FAILURE: %s\n", f.c_str());
+    printf("RESULT: %s\n", soak.Failed() ? "FAIL" : "PASS");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     double minutes = argc > 1 ? atof(argv[1]) : 10.0;
     if (minutes <= 0) minutes = 10.0;
-    const DWORD totalMs = static_cast<DWORD>(minutes * 60000);
 
     UseOwnSimulatedEc();
     WrSimReset(7);
@@ -341,102 +462,15 @@ int main(int argc, char** argv) {
         return 1;
     }
     const DWORD started = ::GetTickCount();
-    const bool handlesVerified = HandleCountWorks(app.Handle(), app.Pid());
-    const bool memoryVerified = PrivateBytesWork(app.Handle());
-    const bool gdiVerified = GdiCountWorks();
+    Outcome outcome;
+    outcome.handlesVerified = HandleCountWorks(app.Handle(), app.Pid());
+    outcome.memoryVerified = PrivateBytesWork(app.Handle());
+    outcome.gdiVerified = GdiCountWorks();
 
     Soak soak(app);
-    LeakInjector leak(app.Handle());
-    if (leak.KibPerMin() > 0) printf("  injecting a leak of %d KiB a minute\n", leak.KibPerMin());
-    // The early sample follows one full cycle: every code path has run once.
-    soak.OneCycle();
-    leak.CatchUp();
-    Sample early = Measure(app);
-    Sample peak = early;
-    unsigned cycles = 1;
-    while (!soak.Failed() && ::GetTickCount() - started < totalMs) {
-        soak.OneCycle();
-        leak.CatchUp();
-        ++cycles;
-        Sample s = Measure(app);
-        printf("  cycle %u: handles %ld, private bytes %lld, GDI objects %ld\n", cycles, s.handles,
-               s.privateBytes, s.gdi);
-        fflush(stdout);
-        peak.handles = std::max(peak.handles, s.handles);
-        peak.privateBytes = std::max(peak.privateBytes, s.privateBytes);
-        peak.gdi = std::max(peak.gdi, s.gdi);
-    }
-    Sample end = Measure(app);
-    const DWORD ranMs = ::GetTickCount() - started;
-
-    // The window answers within a second.
-    DWORD_PTR ignored = 0;
-    DWORD pingStart = ::GetTickCount();
-    bool answered = ::SendMessageTimeoutA(app.MainWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000,
-                                          &ignored) != 0;
-    DWORD pingMs = ::GetTickCount() - pingStart;
-    if (!answered) soak.Fail("the window did not answer WM_NULL within 1000 ms");
-
-    bool handlesOk = !handlesVerified || end.handles - early.handles <= kHandleTolerance;
-    if (!handlesOk) soak.Fail("handle count grew");
-    bool memoryOk =
-        !memoryVerified || end.privateBytes - early.privateBytes <= kPrivateToleranceBytes;
-    if (!memoryOk) soak.Fail("private bytes grew");
-    bool gdiMeasured = gdiVerified && early.gdi > 0 && end.gdi > 0;
-    bool gdiOk = !gdiMeasured || end.gdi - early.gdi <= kHandleTolerance;
-    if (!gdiOk) soak.Fail("GDI objects grew");
-
-    // Exit in manual mode hands the fan back.
-    bool exitOk = false;
-    DWORD exitMs = 0;
-    int manualAfterTest = -1, manualAfterExit = -1;
-    if (app.Running()) {
-        soak.Send(app.Item(1041), BM_CLICK, 0, 0);
-        manualAfterTest = WrSimPeek(kManualMode);
-        DWORD exitStart = ::GetTickCount();
-        ::PostMessageA(app.Item(1006), BM_CLICK, 0, 0);
-        bool ended = app.WaitForExit(10000);
-        exitMs = ::GetTickCount() - exitStart;
-        manualAfterExit = WrSimPeek(kManualMode);
-        exitOk = ended && manualAfterTest == 1 && manualAfterExit == 0;
-    }
-    if (!exitOk) soak.Fail("Exit in manual mode did not end the program with 0x9130 at 0");
-
-    printf(
-        "Vorlane soak: %.1f min, %u cycles, %u phases, %u user actions "
-        "(Test %u, Stop %u, slider %u, channel %u), %lu EC calls\n",
-        ranMs / 60000.0, cycles, soak.m_phases, soak.m_actions, soak.m_tests, soak.m_stops,
-        soak.m_slides, soak.m_channels, static_cast<unsigned long>(WrSimLogCount()));
-    printf("  EC calls in the quietest phase: %lu\n",
-           static_cast<unsigned long>(soak.m_minPhaseCalls));
-    printf("  window answered WM_NULL: %s (%lu ms)\n", answered ? "yes" : "NO",
-           static_cast<unsigned long>(pingMs));
-    if (handlesVerified) {
-        printf("  handles: early %ld, end %ld, peak %ld (tolerance +%ld): %s\n", early.handles,
-               end.handles, peak.handles, kHandleTolerance, handlesOk ? "ok" : "GREW");
-    } else {
-        printf("  handles: SKIPPED, no counter here sees another process's handles\n");
-    }
-    if (memoryVerified) {
-        printf(
-            "  private bytes: early %lld, end %lld (%+lld), peak %lld (tolerance +%lld KiB): "
-            "%s\n",
-            early.privateBytes, end.privateBytes, end.privateBytes - early.privateBytes,
-            peak.privateBytes, kPrivateToleranceBytes / 1024, memoryOk ? "ok" : "GREW");
-        if (!memoryOk) PrintGrownAllocations(early, end);
-    } else {
-        printf("  private bytes: SKIPPED, no counter here sees another process's memory\n");
-    }
-    if (gdiMeasured) {
-        printf("  GDI objects: early %ld, end %ld, peak %ld (tolerance +%ld): %s\n", early.gdi,
-               end.gdi, peak.gdi, kHandleTolerance, gdiOk ? "ok" : "GREW");
-    } else {
-        printf("  GDI objects: SKIPPED, no counter here sees GDI objects\n");
-    }
-    printf("  Exit in manual mode: 0x9130 %d after Test, %d after Exit, ended in %lu ms: %s\n",
-           manualAfterTest, manualAfterExit, static_cast<unsigned long>(exitMs),
-           exitOk ? "ok" : "FAILED");
-    for (const std::string& f : soak.Failures()) printf("  FAILURE: %s\n", f.c_str());
-    printf("RESULT: %s\n", soak.Failed() ? "FAIL" : "PASS");
+    RunCycles(soak, app, started, static_cast<DWORD>(minutes * 60000), &outcome);
+    CheckHealth(soak, app, &outcome);
+    CheckExit(soak, app, &outcome);
+    PrintReport(soak, outcome);
     return soak.Failed() ? 1 : 0;
 }
