@@ -10,13 +10,10 @@
 // Under Wine 8, GetProcessTimes of another process answers the caller's own
 // times, and thread times count in 10 ms ticks, a tenth of a 10-s window's
 // share here. So a process's CPU time is the Linux kernel's count for its
-// threads, read through Wine's Z: drive; only where there is no /proc
-// (Windows) is it GetProcessTimes.
+// threads; only where there is no /proc (Windows) is it GetProcessTimes.
 #include <windows.h>
-#include <psapi.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,45 +32,6 @@ enum { kSubject, kFairFloor, kFloor, kBaseline, kPrograms };
 const char* const kIdleExes[kPrograms] = {"bench_control.exe", "bench_fair_floor.exe",
                                           "bench_floor.exe", "bench_baseline.exe"};
 
-// The Linux process whose command line is exactly this Windows path, by
-// Wine's Z: drive; 0 when there is no /proc or no such process.
-unsigned long FindUnixPid(const std::string& winPath) {
-    WIN32_FIND_DATAA fd;
-    HANDLE hFind = ::FindFirstFileA("Z:\\proc\\*", &fd);
-    if (hFind == INVALID_HANDLE_VALUE) return 0;
-    unsigned long found = 0;
-    do {
-        char* pEnd = nullptr;
-        unsigned long pid = std::strtoul(fd.cFileName, &pEnd, 10);
-        if (pid == 0 || *pEnd != '\0') continue;
-        // Arguments are ended by NULs: the path alone is the first.
-        std::string cmd = ReadWholeFile(std::string("Z:\\proc\\") + fd.cFileName + "\\cmdline");
-        if (lstrcmpiA(cmd.c_str(), winPath.c_str()) == 0) found = pid;
-    } while (found == 0 && ::FindNextFileA(hFind, &fd));
-    ::FindClose(hFind);
-    return found;
-}
-
-// The kernel's count of CPU time of all the process's threads, in
-// nanoseconds (the first field of each thread's schedstat); -1 without it.
-double KernelCpuNs(unsigned long unixPid) {
-    std::string dir = "Z:\\proc\\" + std::to_string(unixPid) + "\\task\\";
-    WIN32_FIND_DATAA fd;
-    HANDLE hFind = ::FindFirstFileA((dir + "*").c_str(), &fd);
-    if (hFind == INVALID_HANDLE_VALUE) return -1;
-    double total = 0;
-    bool bAny = false;
-    do {
-        if (fd.cFileName[0] == '.') continue;
-        std::string s = ReadWholeFile(dir + fd.cFileName + "\\schedstat");
-        if (s.empty()) continue;
-        total += std::strtod(s.c_str(), nullptr);
-        bAny = true;
-    } while (::FindNextFileA(hFind, &fd));
-    ::FindClose(hFind);
-    return bAny ? total : -1;
-}
-
 double ProcessTimesNs(HANDLE hProcess) {
     FILETIME ftCreate, ftExit, ftKernel, ftUser;
     if (!::GetProcessTimes(hProcess, &ftCreate, &ftExit, &ftKernel, &ftUser)) return -1;
@@ -83,13 +41,6 @@ double ProcessTimesNs(HANDLE hProcess) {
             static_cast<double>(static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime);
     }
     return ticks * 100;
-}
-
-SIZE_T PagefileUsageOf(HANDLE hProcess) {
-    PROCESS_MEMORY_COUNTERS pmc = {};
-    pmc.cb = sizeof(pmc);
-    ::GetProcessMemoryInfo(hProcess, &pmc, sizeof(pmc));
-    return pmc.PagefileUsage;
 }
 
 SIZE_T PrivateBytesOf(HANDLE hProcess) {
@@ -161,7 +112,7 @@ double SharePct(const CpuSample& a, const CpuSample& b) {
 // One run of the four programs side by side.
 struct Leg {
     std::vector<CpuSample> cpu[kPrograms];
-    SIZE_T mem[2] = {}, pagefile[2] = {};  // Vorlane's, before and after the CPU samples
+    SIZE_T mem[2] = {};  // Vorlane's private bytes, before and after the CPU samples
     bool bKernelClock = true;
     bool bClosed = false;
 };
@@ -216,7 +167,7 @@ void PlaceApart(const int* order, Programs& programs) {
 // Samples every program's CPU time kSteps + 1 times, stepUs apart.
 bool SampleCpu(Programs& programs, double stepUs, Leg* pLeg) {
     for (auto& p : programs) {
-        p->unixPid = FindUnixPid(p->path);
+        p->unixPid = bench::UnixPidOf(p->path);
         if (p->unixPid == 0) pLeg->bKernelClock = false;
     }
     HANDLE handles[kPrograms];
@@ -232,8 +183,8 @@ bool SampleCpu(Programs& programs, double stepUs, Leg* pLeg) {
         }
         const double tNow = bench::NowUs();
         for (int i = 0; i < kPrograms; ++i) {
-            double cpuNs =
-                pLeg->bKernelClock ? KernelCpuNs(programs[i]->unixPid) : ProcessTimesNs(handles[i]);
+            double cpuNs = pLeg->bKernelClock ? bench::KernelCpuNs(programs[i]->unixPid)
+                                              : ProcessTimesNs(handles[i]);
             if (cpuNs < 0) {
                 bench::Note("bench_process: no CPU time for %s", programs[i]->path.c_str());
                 return false;
@@ -256,10 +207,8 @@ bool RunLeg(const int* order, bool bControl, double stepUs, Leg* pLeg) {
     HANDLE hSubject = programs[kSubject]->process->Handle();
     ::Sleep(static_cast<DWORD>(stepUs / 1000));
     pLeg->mem[0] = PrivateBytesOf(hSubject);
-    pLeg->pagefile[0] = PagefileUsageOf(hSubject);
     if (!SampleCpu(programs, stepUs, pLeg)) return false;
     pLeg->mem[1] = PrivateBytesOf(hSubject);
-    pLeg->pagefile[1] = PagefileUsageOf(hSubject);
     pLeg->bClosed = true;
     for (auto& p : programs) pLeg->bClosed = p->Close() && pLeg->bClosed;
     // Vorlane's guardian ends with it; its install folder is removed after.
@@ -364,25 +313,6 @@ void MemoryRows(const std::vector<Leg>& legs, const char* pszSubject, const char
     }
     bench::Row(bench::Format("%s private bytes %d s later (first run)", pszSubject, nSeconds),
                KiB(first.mem[1]), perLeg, legs.size(), "no growth", bench::Verdict(growth <= 0));
-    bench::Row(bench::Format("%s PagefileUsage %d s later (first run; under Wine: resident "
-                             "anonymous pages)",
-                             pszSubject, nSeconds),
-               KiB(first.pagefile[1]),
-               bench::Format("growth over the run %+ld KiB",
-                             KiBDelta(first.pagefile[0], first.pagefile[1])),
-               1);
-}
-
-// Private bytes must follow memory a process commits: checked on our own.
-void CheckPrivateBytes() {
-    HANDLE hSelf = ::GetCurrentProcess();
-    const SIZE_T kProbe = 16 << 20;
-    SIZE_T before = PrivateBytesOf(hSelf);
-    void* p = ::VirtualAlloc(nullptr, kProbe, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    SIZE_T committed = PrivateBytesOf(hSelf);
-    ::VirtualFree(p, 0, MEM_RELEASE);
-    bench::Note("bench_process: committing %lu KiB here moved private bytes by %ld KiB",
-                static_cast<unsigned long>(kProbe / 1024), KiBDelta(before, committed));
 }
 
 bool EnvFlag(const char* pszName) {
@@ -399,7 +329,6 @@ int main() {
     const double stepUs = nSeconds * 1e6 / kSteps;
     const bool bControl = EnvFlag("VORLANE_BENCH_CONTROL");
     const char* pszSubject = bControl ? "Control (a second fair floor)" : "Vorlane.exe";
-    CheckPrivateBytes();
     UseOwnSimulatedEc();
 
     // Measured side by side, a program started first or placed top left costs

@@ -326,123 +326,91 @@ void PrintGrownAllocations(const Sample& from, const Sample& to) {
     }
 }
 
-// What a run found, for the report.
-struct Outcome {
-    bool handlesVerified = false, memoryVerified = false, gdiVerified = false;
+// The samples a run compares: after the first cycle, the largest, the last.
+struct Samples {
     Sample early, peak, end;
-    unsigned cycles = 0;
-    DWORD ranMs = 0;
-    bool answered = false;
-    DWORD pingMs = 0;
-    bool handlesOk = true, memoryOk = true, gdiMeasured = false, gdiOk = true;
-    bool exitOk = false;
-    DWORD exitMs = 0;
-    int manualAfterTest = -1, manualAfterExit = -1;
+    unsigned cycles = 1;
 };
 
 // Cycles until the time is up or something failed. The early sample follows
 // one full cycle: every code path has run once.
-void RunCycles(Soak& soak, VorlaneProcess& app, DWORD started, DWORD totalMs, Outcome* pOut) {
+Samples RunCycles(Soak& soak, VorlaneProcess& app, DWORD totalMs) {
+    const DWORD started = ::GetTickCount();
     LeakInjector leak(app.Handle());
     if (leak.KibPerMin() > 0) printf("  injecting a leak of %d KiB a minute\n", leak.KibPerMin());
     soak.OneCycle();
     leak.CatchUp();
-    pOut->early = pOut->peak = Measure(app);
-    pOut->cycles = 1;
+    Samples r;
+    r.early = r.peak = Measure(app);
     while (!soak.Failed() && ::GetTickCount() - started < totalMs) {
         soak.OneCycle();
         leak.CatchUp();
-        ++pOut->cycles;
+        ++r.cycles;
         Sample s = Measure(app);
-        printf("  cycle %u: handles %ld, private bytes %lld, GDI objects %ld\n", pOut->cycles,
+        printf("  cycle %u: handles %ld, private bytes %lld, GDI objects %ld\n", r.cycles,
                s.handles, s.privateBytes, s.gdi);
         fflush(stdout);
-        pOut->peak.handles = std::max(pOut->peak.handles, s.handles);
-        pOut->peak.privateBytes = std::max(pOut->peak.privateBytes, s.privateBytes);
-        pOut->peak.gdi = std::max(pOut->peak.gdi, s.gdi);
+        r.peak.handles = std::max(r.peak.handles, s.handles);
+        r.peak.privateBytes = std::max(r.peak.privateBytes, s.privateBytes);
+        r.peak.gdi = std::max(r.peak.gdi, s.gdi);
     }
-    pOut->end = Measure(app);
-    pOut->ranMs = ::GetTickCount() - started;
-}
-
-// The window answers within a second, and nothing grew past its tolerance
-// by a counter proved to work here.
-void CheckHealth(Soak& soak, VorlaneProcess& app, Outcome* pOut) {
-    DWORD_PTR ignored = 0;
-    DWORD pingStart = ::GetTickCount();
-    pOut->answered = ::SendMessageTimeoutA(app.MainWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000,
-                                           &ignored) != 0;
-    pOut->pingMs = ::GetTickCount() - pingStart;
-    if (!pOut->answered) soak.Fail("the window did not answer WM_NULL within 1000 ms");
-
-    const Sample& early = pOut->early;
-    const Sample& end = pOut->end;
-    pOut->handlesOk = !pOut->handlesVerified || end.handles - early.handles <= kHandleTolerance;
-    if (!pOut->handlesOk) soak.Fail("handle count grew");
-    pOut->memoryOk =
-        !pOut->memoryVerified || end.privateBytes - early.privateBytes <= kPrivateToleranceBytes;
-    if (!pOut->memoryOk) soak.Fail("private bytes grew");
-    pOut->gdiMeasured = pOut->gdiVerified && early.gdi > 0 && end.gdi > 0;
-    pOut->gdiOk = !pOut->gdiMeasured || end.gdi - early.gdi <= kHandleTolerance;
-    if (!pOut->gdiOk) soak.Fail("GDI objects grew");
-}
-
-// Exit in manual mode hands the fan back.
-void CheckExit(Soak& soak, VorlaneProcess& app, Outcome* pOut) {
-    if (app.Running()) {
-        soak.Send(app.Item(IDC_TEST), BM_CLICK, 0, 0);
-        pOut->manualAfterTest = WrSimPeek(kRegManualMode);
-        DWORD exitStart = ::GetTickCount();
-        ::PostMessageA(app.Item(IDC_EXIT), BM_CLICK, 0, 0);
-        bool ended = app.WaitForExit(10000);
-        pOut->exitMs = ::GetTickCount() - exitStart;
-        pOut->manualAfterExit = WrSimPeek(kRegManualMode);
-        pOut->exitOk = ended && pOut->manualAfterTest == 1 && pOut->manualAfterExit == 0;
-    }
-    if (!pOut->exitOk) soak.Fail("Exit in manual mode did not end the program with manual mode 0");
-}
-
-void PrintCounters(const Outcome& o) {
-    if (o.handlesVerified) {
-        printf("  handles: early %ld, end %ld, peak %ld (tolerance +%ld): %s\n", o.early.handles,
-               o.end.handles, o.peak.handles, kHandleTolerance, o.handlesOk ? "ok" : "GREW");
-    } else {
-        printf("  handles: SKIPPED, no counter here sees another process's handles\n");
-    }
-    if (o.memoryVerified) {
-        printf(
-            "  private bytes: early %lld, end %lld (%+lld), peak %lld (tolerance +%lld KiB): "
-            "%s\n",
-            o.early.privateBytes, o.end.privateBytes, o.end.privateBytes - o.early.privateBytes,
-            o.peak.privateBytes, kPrivateToleranceBytes / 1024, o.memoryOk ? "ok" : "GREW");
-        if (!o.memoryOk) PrintGrownAllocations(o.early, o.end);
-    } else {
-        printf("  private bytes: SKIPPED, no counter here sees another process's memory\n");
-    }
-    if (o.gdiMeasured) {
-        printf("  GDI objects: early %ld, end %ld, peak %ld (tolerance +%ld): %s\n", o.early.gdi,
-               o.end.gdi, o.peak.gdi, kHandleTolerance, o.gdiOk ? "ok" : "GREW");
-    } else {
-        printf("  GDI objects: SKIPPED, no counter here sees GDI objects\n");
-    }
-}
-
-void PrintReport(const Soak& soak, const Outcome& o) {
+    r.end = Measure(app);
     printf(
         "Vorlane soak: %.1f min, %u cycles, %u phases, %u user actions "
         "(Test %u, Stop %u, slider %u, channel %u), %lu EC calls\n",
-        o.ranMs / 60000.0, o.cycles, soak.m_phases, soak.m_actions, soak.m_tests, soak.m_stops,
-        soak.m_slides, soak.m_channels, static_cast<unsigned long>(WrSimLogCount()));
+        (::GetTickCount() - started) / 60000.0, r.cycles, soak.m_phases, soak.m_actions,
+        soak.m_tests, soak.m_stops, soak.m_slides, soak.m_channels,
+        static_cast<unsigned long>(WrSimLogCount()));
     printf("  EC calls in the quietest phase: %lu\n",
            static_cast<unsigned long>(soak.m_minPhaseCalls));
-    printf("  window answered WM_NULL: %s (%lu ms)\n", o.answered ? "yes" : "NO",
-           static_cast<unsigned long>(o.pingMs));
-    PrintCounters(o);
+    return r;
+}
+
+// One counter from the early sample to the end, against its tolerance; only
+// a counter proved to work here is trusted. False when it grew too much.
+bool CheckGrowth(Soak& soak, const char* pszName, bool bWorks, long long early, long long end,
+                 long long peak, long long tolerance) {
+    if (!bWorks) {
+        printf("  %s: SKIPPED, no counter here sees them in another process\n", pszName);
+        return true;
+    }
+    const bool bOk = end - early <= tolerance;
+    printf("  %s: early %lld, end %lld (%+lld), peak %lld (tolerance +%lld): %s\n", pszName, early,
+           end, end - early, peak, tolerance, bOk ? "ok" : "GREW");
+    if (!bOk) soak.Fail(std::string(pszName) + " grew");
+    return bOk;
+}
+
+// The window answers within a second.
+void CheckAnswers(Soak& soak, VorlaneProcess& app) {
+    DWORD_PTR ignored = 0;
+    DWORD pingStart = ::GetTickCount();
+    bool bAnswered = ::SendMessageTimeoutA(app.MainWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000,
+                                           &ignored) != 0;
+    printf("  window answered WM_NULL: %s (%lu ms)\n", bAnswered ? "yes" : "NO",
+           static_cast<unsigned long>(::GetTickCount() - pingStart));
+    if (!bAnswered) soak.Fail("the window did not answer WM_NULL within 1000 ms");
+}
+
+// Exit in manual mode hands the fan back.
+void CheckExit(Soak& soak, VorlaneProcess& app) {
+    bool bOk = false;
+    DWORD exitMs = 0;
+    int manualAfterTest = -1, manualAfterExit = -1;
+    if (app.Running()) {
+        soak.Send(app.Item(IDC_TEST), BM_CLICK, 0, 0);
+        manualAfterTest = WrSimPeek(kRegManualMode);
+        DWORD exitStart = ::GetTickCount();
+        ::PostMessageA(app.Item(IDC_EXIT), BM_CLICK, 0, 0);
+        bool bEnded = app.WaitForExit(10000);
+        exitMs = ::GetTickCount() - exitStart;
+        manualAfterExit = WrSimPeek(kRegManualMode);
+        bOk = bEnded && manualAfterTest == 1 && manualAfterExit == 0;
+    }
     printf("  Exit in manual mode: manual mode %d after Test, %d after Exit, ended in %lu ms: %s\n",
-           o.manualAfterTest, o.manualAfterExit, static_cast<unsigned long>(o.exitMs),
-           o.exitOk ? "ok" : "FAILED");
-    for (const std::string& f : soak.Failures()) printf("  FAILURE: %s\n", f.c_str());
-    printf("RESULT: %s\n", soak.Failed() ? "FAIL" : "PASS");
+           manualAfterTest, manualAfterExit, static_cast<unsigned long>(exitMs),
+           bOk ? "ok" : "FAILED");
+    if (!bOk) soak.Fail("Exit in manual mode did not end the program with manual mode 0");
 }
 
 }  // namespace
@@ -461,16 +429,23 @@ int main(int argc, char** argv) {
         printf("FAIL: Vorlane.exe did not show its window\n");
         return 1;
     }
-    const DWORD started = ::GetTickCount();
-    Outcome outcome;
-    outcome.handlesVerified = HandleCountWorks(app.Handle(), app.Pid());
-    outcome.memoryVerified = PrivateBytesWork(app.Handle());
-    outcome.gdiVerified = GdiCountWorks();
+    const bool bHandlesWork = HandleCountWorks(app.Handle(), app.Pid());
+    const bool bMemoryWorks = PrivateBytesWork(app.Handle());
+    const bool bGdiWorks = GdiCountWorks();
 
     Soak soak(app);
-    RunCycles(soak, app, started, static_cast<DWORD>(minutes * 60000), &outcome);
-    CheckHealth(soak, app, &outcome);
-    CheckExit(soak, app, &outcome);
-    PrintReport(soak, outcome);
+    const Samples s = RunCycles(soak, app, static_cast<DWORD>(minutes * 60000));
+    CheckAnswers(soak, app);
+    CheckGrowth(soak, "handles", bHandlesWork, s.early.handles, s.end.handles, s.peak.handles,
+                kHandleTolerance);
+    if (!CheckGrowth(soak, "private bytes", bMemoryWorks, s.early.privateBytes, s.end.privateBytes,
+                     s.peak.privateBytes, kPrivateToleranceBytes)) {
+        PrintGrownAllocations(s.early, s.end);
+    }
+    CheckGrowth(soak, "GDI objects", bGdiWorks && s.early.gdi > 0 && s.end.gdi > 0, s.early.gdi,
+                s.end.gdi, s.peak.gdi, kHandleTolerance);
+    CheckExit(soak, app);
+    for (const std::string& f : soak.Failures()) printf("  FAILURE: %s\n", f.c_str());
+    printf("RESULT: %s\n", soak.Failed() ? "FAIL" : "PASS");
     return soak.Failed() ? 1 : 0;
 }
