@@ -216,17 +216,24 @@ bool RunLeg(const int* order, bool bControl, double stepUs, Leg* pLeg) {
     return true;
 }
 
+// A program's CPU shares over successive windows of kStepsPerWindow steps.
+std::vector<double> WindowShares(const std::vector<CpuSample>& s) {
+    std::vector<double> shares;
+    for (size_t i = kStepsPerWindow; i < s.size(); i += kStepsPerWindow) {
+        shares.push_back(SharePct(s[i - kStepsPerWindow], s[i]));
+    }
+    return shares;
+}
+
 // Per-window shares of one program over every leg, and the mean of the legs'
 // whole-run shares.
 void CpuRow(const std::string& figure, const std::vector<Leg>& legs, int nProgram) {
     std::vector<double> windows;
     double wholeSum = 0;
     for (const Leg& leg : legs) {
-        const std::vector<CpuSample>& s = leg.cpu[nProgram];
-        for (size_t i = kStepsPerWindow; i < s.size(); i += kStepsPerWindow) {
-            windows.push_back(SharePct(s[i - kStepsPerWindow], s[i]));
-        }
-        wholeSum += SharePct(s.front(), s.back());
+        const std::vector<double> shares = WindowShares(leg.cpu[nProgram]);
+        windows.insert(windows.end(), shares.begin(), shares.end());
+        wholeSum += SharePct(leg.cpu[nProgram].front(), leg.cpu[nProgram].back());
     }
     bench::Stats st = bench::Summarize(windows);
     const std::vector<CpuSample>& s0 = legs.front().cpu[nProgram];
@@ -249,9 +256,9 @@ void RatioRow(const std::string& figure, const std::vector<Leg>& legs, int a, in
     for (size_t n = 0; n < legs.size(); ++n) {
         const std::vector<CpuSample>& sa = legs[n].cpu[a];
         const std::vector<CpuSample>& sb = legs[n].cpu[b];
-        for (size_t i = kStepsPerWindow; i < sa.size(); i += kStepsPerWindow) {
-            double shareB = SharePct(sb[i - kStepsPerWindow], sb[i]);
-            if (shareB > 0) ratios.push_back(SharePct(sa[i - kStepsPerWindow], sa[i]) / shareB);
+        const std::vector<double> sharesA = WindowShares(sa), sharesB = WindowShares(sb);
+        for (size_t i = 0; i < sharesA.size(); ++i) {
+            if (sharesB[i] > 0) ratios.push_back(sharesA[i] / sharesB[i]);
         }
         double whole = SharePct(sa.front(), sa.back()) / SharePct(sb.front(), sb.back());
         logSum += std::log(whole);

@@ -61,14 +61,10 @@ vorlane_use_wine() {
     fi
     # In place of the tree chosen before, if any: a second call must not leave
     # the first tree's Wine on the PATH behind the new one.
-    local entry kept=() entries
-    IFS=: read -ra entries <<<"$PATH"
-    for entry in "${entries[@]}"; do
-        [ "$entry" = "${VORLANE_WINE_BIN:-}" ] || kept+=("$entry")
-    done
-    export VORLANE_WINE_BIN="$tree/wine-bin"
-    PATH="$VORLANE_WINE_BIN:$(IFS=:; echo "${kept[*]}")"
-    export PATH
+    local path=":$PATH:"
+    [ -z "${VORLANE_WINE_BIN:-}" ] || path="${path//:$VORLANE_WINE_BIN:/:}"
+    path="${path#:}"
+    export VORLANE_WINE_BIN="$tree/wine-bin" PATH="$tree/wine-bin:${path%:}"
 }
 
 vorlane_make_prefix() {
