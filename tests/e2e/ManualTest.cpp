@@ -348,8 +348,17 @@ TEST_F(ManualTest, ASecondCopyTakesTheFanOnlyAfterTheFirstHandedItBack) {
             EXPECT_FALSE(second->Running()) << "a copy ran beside one still handing back";
         }
         if (second->Running()) {
+            // Its own guardian first (beside the first one's, still writing),
+            // so that its Test comes to the fan at once.
+            EXPECT_TRUE(WaitFor([&] {
+                size_t watchers = 0;
+                for (DWORD pid : GuardianPids()) watchers += ParentPid(pid) != second->Pid();
+                return watchers == 2;
+            }));
             PostCommand(*second, IDC_TEST);
-            WaitFor(secondTookFan, 2000);
+            // Long enough for a 1 that does not wait, well short of how long
+            // the 1 waits for the 0.
+            WaitFor(secondTookFan, 4000);
         }
         WrSimHoldWrites(kRegManualMode, -1);
         if (!kill) {
