@@ -4,7 +4,6 @@
 #pragma once
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cmath>
@@ -14,6 +13,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "tests/common/Harness.h"
 
 namespace bench {
 
@@ -114,47 +115,6 @@ inline void Note(const char* pszFormat, ...) {
     std::fflush(stderr);
 }
 
-// Gives this process, and every process it starts, a simulated EC of its
-// own, so that nothing else on the desktop moves its registers.
-inline void UseOwnSimulatedEc(const char* pszTag) {
-    char szName[64];
-    std::snprintf(szName, sizeof(szName), "Local\\VorlaneBench%s-%lu", pszTag,
-                  static_cast<unsigned long>(::GetCurrentProcessId()));
-    ::SetEnvironmentVariableA("WRRDIO_SIM_NAME", szName);
-    ::SetEnvironmentVariableA("WRRDIO_TRACE", nullptr);
-}
-
-struct ThreadCpu {
-    ULONGLONG ticks = 0;  // 100 ns units, kernel plus user
-    int nThreads = 0;
-    int nRead = 0;
-};
-
-// The sum of the process's threads' kernel and user times.
-inline ThreadCpu ThreadCpuOf(DWORD pid) {
-    ThreadCpu cpu;
-    HANDLE hSnap = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (hSnap == INVALID_HANDLE_VALUE) return cpu;
-    THREADENTRY32 te = {};
-    te.dwSize = sizeof(te);
-    for (BOOL b = ::Thread32First(hSnap, &te); b; b = ::Thread32Next(hSnap, &te)) {
-        if (te.th32OwnerProcessID != pid) continue;
-        ++cpu.nThreads;
-        HANDLE hThread = ::OpenThread(THREAD_QUERY_INFORMATION, FALSE, te.th32ThreadID);
-        if (hThread == nullptr) continue;
-        FILETIME ftCreate, ftExit, ftKernel, ftUser;
-        if (::GetThreadTimes(hThread, &ftCreate, &ftExit, &ftKernel, &ftUser)) {
-            for (const FILETIME& ft : {ftKernel, ftUser}) {
-                cpu.ticks += static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
-            }
-            ++cpu.nRead;
-        }
-        ::CloseHandle(hThread);
-    }
-    ::CloseHandle(hSnap);
-    return cpu;
-}
-
 // True under Wine on Linux, where a Windows thread is a Linux thread and may
 // ask the Linux kernel directly.
 inline bool OnWineOnLinux() {
@@ -195,11 +155,6 @@ inline double ThreadCpuNsNow() {
     } ts = {0, 0};
     long ret = 265;  // clock_gettime
     __asm__ volatile("int $0x80" : "+a"(ret) : "b"(3L), "c"(&ts) : "memory");
-#else
-    struct {
-        long sec, nsec;
-    } ts = {0, 0};
-    long ret = -1;
 #endif
     if (ret != 0) return -1;
     return static_cast<double>(ts.sec) * 1e9 + static_cast<double>(ts.nsec);
@@ -217,6 +172,51 @@ inline double ThreadCpuReadingNs() {
     }
     std::sort(spans.begin(), spans.end());
     return spans[spans.size() / 2];
+}
+
+// A Windows program's Linux process under Wine, found through Wine's Z: drive
+// by the first word of its command line, the program's path; 0 where there is
+// no /proc or no such process.
+inline unsigned long UnixPidOf(const std::string& winPath) {
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = ::FindFirstFileA("Z:\\proc\\*", &fd);
+    if (hFind == INVALID_HANDLE_VALUE) return 0;
+    unsigned long found = 0;
+    do {
+        char* pEnd = nullptr;
+        unsigned long pid = std::strtoul(fd.cFileName, &pEnd, 10);
+        if (pid == 0 || *pEnd != '\0') continue;
+        // The words are ended by NULs: the string stops after the first.
+        std::string cmd = ReadWholeFile(std::string("Z:\\proc\\") + fd.cFileName + "\\cmdline");
+        if (lstrcmpiA(cmd.c_str(), winPath.c_str()) == 0) found = pid;
+    } while (found == 0 && ::FindNextFileA(hFind, &fd));
+    ::FindClose(hFind);
+    return found;
+}
+
+// The Linux kernel's count of the CPU time of all a process's threads, in
+// nanoseconds (the first field of each thread's schedstat); -1 without it.
+// The count stands still while a thread runs (see ThreadCpuNsNow), which
+// spoils a thread timing itself. The threads measured with it sleep nearly
+// all the time: a reading is exact but for a thread caught running, and then
+// short by at most its time since its last tick, which the next reading
+// makes up.
+inline double KernelCpuNs(unsigned long unixPid) {
+    std::string dir = "Z:\\proc\\" + std::to_string(unixPid) + "\\task\\";
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = ::FindFirstFileA((dir + "*").c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE) return -1;
+    double total = 0;
+    bool bAny = false;
+    do {
+        if (fd.cFileName[0] == '.') continue;
+        std::string s = ReadWholeFile(dir + fd.cFileName + "\\schedstat");
+        if (s.empty()) continue;
+        total += std::strtod(s.c_str(), nullptr);
+        bAny = true;
+    } while (::FindNextFileA(hFind, &fd));
+    ::FindClose(hFind);
+    return bAny ? total : -1;
 }
 
 }  // namespace bench

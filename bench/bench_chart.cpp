@@ -1,7 +1,7 @@
-// The chart's frame against one block copy of the same size, on a chart set
-// up as the main window sets it up (458 x 161 client pixels, 114 points).
-// Every figure is sampled in the same rounds, one after the other, so that a
-// change in the machine's load touches all of them alike.
+// The chart's frame against one block copy of the same size, on the chart of
+// the program's own main window, set up by the dialog itself. Every figure is
+// sampled in the same rounds, one after the other, so that a change in the
+// machine's load touches all of them alike.
 #include <windows.h>
 
 #include <cmath>
@@ -9,21 +9,28 @@
 #include <vector>
 
 #include "bench/BenchCommon.h"
+#include "bench/BenchDialog.h"
+#include "tests/common/Harness.h"
 #include "chart/MemDC.h"
-#include "chart/MultiColorPlotCtrl.h"
+#include "wrrdio/WrRdIOSim.h"
 
 namespace {
 
-const int kWidth = 458, kHeight = 161;
 const int kRounds = 50, kPerRound = 20;
 const int kAppendsPerSample = 1000;
 
-class BenchPlot : public CMultiColorPlotCtrl {
-  public:
-    using CMultiColorPlotCtrl::DrawCaption;
-    using CMultiColorPlotCtrl::DrawCurve;
-    using CMultiColorPlotCtrl::DrawGrid;
-    using CMultiColorPlotCtrl::m_nPointCount;
+// The chart keeps its drawing steps to itself; a pointer to a member named
+// through a subclass is the way C++ leaves to call them on a chart we did not
+// make.
+struct PlotSteps : CMultiColorPlotCtrl {
+    static void Grid(CMultiColorPlotCtrl& plot, CDC* pDC) { (plot.*&PlotSteps::DrawGrid)(pDC); }
+    static void Curve(CMultiColorPlotCtrl& plot, CDC* pDC) { (plot.*&PlotSteps::DrawCurve)(pDC); }
+    static void Caption(CMultiColorPlotCtrl& plot, CDC* pDC) {
+        (plot.*&PlotSteps::DrawCaption)(pDC);
+    }
+    static int PointCount(const CMultiColorPlotCtrl& plot) {
+        return plot.*&PlotSteps::m_nPointCount;
+    }
 };
 
 // Fan speeds shaped like the tachometer's: a slow swing of +-600 rpm around
@@ -37,30 +44,93 @@ float FanSample(int i) {
 // A window shaped like the chart whose paint is one block copy of the
 // chart's size: what a WM_PAINT costs before the chart draws anything.
 HDC g_hBlitSource = nullptr;
+SIZE g_sizeChart = {};
 
 LRESULT CALLBACK BlitWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_ERASEBKGND) return 1;
     if (message != WM_PAINT) return ::DefWindowProcA(hWnd, message, wParam, lParam);
     PAINTSTRUCT ps;
     HDC hDC = ::BeginPaint(hWnd, &ps);
-    ::BitBlt(hDC, 0, 0, kWidth, kHeight, g_hBlitSource, 0, 0, SRCCOPY);
+    ::BitBlt(hDC, 0, 0, g_sizeChart.cx, g_sizeChart.cy, g_hBlitSource, 0, 0, SRCCOPY);
     ::EndPaint(hWnd, &ps);
     return 0;
 }
 
-// A bordered static of the chart's client size, as the dialog template makes it.
-HWND CreateChartLike(HWND hParent, const char* pszClass, int y) {
-    HWND hWnd = ::CreateWindowExA(0, pszClass, "", WS_CHILD | WS_VISIBLE | WS_BORDER, 10, y,
-                                  kWidth + 2, kHeight + 2, hParent, nullptr, nullptr, nullptr);
-    RECT rc;
-    ::GetClientRect(hWnd, &rc);
-    if (rc.right != kWidth || rc.bottom != kHeight) {
-        bench::Note("bench_chart: client area %ldx%ld, wanted %dx%d", rc.right, rc.bottom, kWidth,
-                    kHeight);
-        ::ExitProcess(1);
+// The chart, its window context, and what it is measured against: a gray
+// source of its size, a window of its shape that only copies that source,
+// and a kept surface like the chart's own frame to draw the parts on.
+struct Rig {
+    Rig(CMultiColorPlotCtrl& plot, HWND hDialog) : plot(plot), hChart(plot.m_hWnd) {
+        RECT rc;
+        ::GetClientRect(hChart, &rc);
+        g_sizeChart = {rc.right, rc.bottom};
+        for (int i = 0; i < PlotSteps::PointCount(plot); ++i) plot.AppendValue(Next());
+        ::SetWindowPos(hDialog, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        // Runs before the dialog's first paint, which posted messages
+        // overtake; that paint also makes the chart's long-lived objects.
+        ::RedrawWindow(hDialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        hWndDC = ::GetDC(hChart);
+        pWndDC = CDC::FromHandle(hWndDC);
+
+        // The yardstick's source: plain Win32, whatever the framework does.
+        hSource = ::CreateCompatibleDC(hWndDC);
+        hSourceBitmap = ::CreateCompatibleBitmap(hWndDC, g_sizeChart.cx, g_sizeChart.cy);
+        hOldSourceBitmap = ::SelectObject(hSource, hSourceBitmap);
+        rcAll = {0, 0, g_sizeChart.cx, g_sizeChart.cy};
+        ::FillRect(hSource, &rcAll, static_cast<HBRUSH>(::GetStockObject(GRAY_BRUSH)));
+        g_hBlitSource = hSource;
+        CreateBlitWindow(hDialog);
+
+        surface.CreateCompatibleDC(pWndDC);
+        surfaceBitmap.CreateCompatibleBitmap(pWndDC, g_sizeChart.cx, g_sizeChart.cy);
+        pOldSurfaceBitmap = surface.SelectObject(&surfaceBitmap);
     }
-    return hWnd;
-}
+    ~Rig() {
+        surface.SelectObject(pOldSurfaceBitmap);
+        ::SelectObject(hSource, hOldSourceBitmap);
+        ::DeleteObject(hSourceBitmap);
+        ::DeleteDC(hSource);
+        ::ReleaseDC(hChart, hWndDC);
+        ::DestroyWindow(hHost);
+    }
+
+    // A bordered child of the chart's size and rounded region, in a window
+    // of its own beside the dialog: one that covered the chart would take
+    // part in its paints.
+    void CreateBlitWindow(HWND hDialog) {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = &BlitWndProc;
+        wc.lpszClassName = "VorlaneBenchBlit";
+        ::RegisterClassA(&wc);
+        RECT rcDialog;
+        ::GetWindowRect(hDialog, &rcDialog);
+        hHost = ::CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP | WS_VISIBLE,
+                                  rcDialog.right + 10, 0, g_sizeChart.cx + 22, g_sizeChart.cy + 22,
+                                  nullptr, nullptr, nullptr, nullptr);
+        hBlit = ::CreateWindowExA(0, wc.lpszClassName, "", WS_CHILD | WS_VISIBLE | WS_BORDER, 10,
+                                  10, g_sizeChart.cx + 2, g_sizeChart.cy + 2, hHost, nullptr,
+                                  nullptr, nullptr);
+        ::SetWindowRgn(hBlit, ::CreateRoundRectRgn(0, 0, g_sizeChart.cx, g_sizeChart.cy, 10, 10),
+                       TRUE);
+        ::UpdateWindow(hBlit);
+    }
+
+    float Next() { return FanSample(nSample++); }
+
+    CMultiColorPlotCtrl& plot;
+    HWND hChart;
+    HDC hWndDC = nullptr;
+    CDC* pWndDC = nullptr;
+    HDC hSource = nullptr;
+    HBITMAP hSourceBitmap = nullptr;
+    HGDIOBJ hOldSourceBitmap = nullptr;
+    RECT rcAll = {};
+    HWND hHost = nullptr, hBlit = nullptr;
+    CDC surface;
+    CBitmap surfaceBitmap;
+    CBitmap* pOldSurfaceBitmap = nullptr;
+    int nSample = 0;
+};
 
 // One figure's samples, all of them and each round's median.
 struct Series {
@@ -78,130 +148,86 @@ std::function<void(std::vector<double>&)> Timed(std::function<void()> step) {
     };
 }
 
-}  // namespace
+// A paint of the window as dispatched, to its end.
+void Repaint(HWND hWnd) {
+    ::InvalidateRect(hWnd, nullptr, FALSE);
+    ::UpdateWindow(hWnd);
+    ::GdiFlush();
+}
 
-int main() {
-    HWND hHost =
-        ::CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", "", WS_POPUP | WS_VISIBLE, 10, 10,
-                          kWidth + 22, 2 * kHeight + 34, nullptr, nullptr, nullptr, nullptr);
-    HWND hChart = CreateChartLike(hHost, "STATIC", 10);
-
-    BenchPlot plot;
-    plot.SubclassWindow(hChart);
-    plot.SetTitle("Fan Speed");
-    plot.SetUnit(" RPM ");
-    plot.SetValueRange(0.0f, 7000.0f);
-    plot.SetPointSpacing(4);
-    plot.SetGridStepX(15);
-    plot.SetCaptionMode(4);
-    plot.SetPlotStyle(1);
-    if (plot.m_nPointCount != 114) {
-        bench::Note("bench_chart: %d points, wanted 114", plot.m_nPointCount);
-        return 1;
-    }
-    int nSample = 0;
-    for (int i = 0; i < plot.m_nPointCount; ++i) plot.AppendValue(FanSample(nSample++));
-    // The first paint makes the chart's long-lived objects.
-    ::UpdateWindow(hChart);
-
-    HDC hWndDC = ::GetDC(hChart);
-    CDC* pWndDC = CDC::FromHandle(hWndDC);
-
-    // The yardstick's source: plain Win32, whatever the framework does.
-    HDC hSource = ::CreateCompatibleDC(hWndDC);
-    HBITMAP hSourceBitmap = ::CreateCompatibleBitmap(hWndDC, kWidth, kHeight);
-    HGDIOBJ hOldSourceBitmap = ::SelectObject(hSource, hSourceBitmap);
-    RECT rcAll = {0, 0, kWidth, kHeight};
-    ::FillRect(hSource, &rcAll, static_cast<HBRUSH>(::GetStockObject(GRAY_BRUSH)));
-    g_hBlitSource = hSource;
-
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = &BlitWndProc;
-    wc.lpszClassName = "VorlaneBenchBlit";
-    ::RegisterClassA(&wc);
-    HWND hBlit = CreateChartLike(hHost, wc.lpszClassName, kHeight + 22);
-    ::SetWindowRgn(hBlit, ::CreateRoundRectRgn(0, 0, kWidth, kHeight, 10, 10), TRUE);
-
-    // The parts are drawn on a surface like the frame's own.
-    CDC surface;
-    surface.CreateCompatibleDC(pWndDC);
-    CBitmap surfaceBitmap;
-    surfaceBitmap.CreateCompatibleBitmap(pWndDC, kWidth, kHeight);
-    CBitmap* pOldSurfaceBitmap = surface.SelectObject(&surfaceBitmap);
-
+struct Figures {
     Series blt, frame, surfaceOnly, grid, curve, caption, paint, paintDrawn, paintBlt, append;
-    blt.sample = Timed([&] {
-        ::BitBlt(hWndDC, 0, 0, kWidth, kHeight, hSource, 0, 0, SRCCOPY);
+    // DrawCurve takes the chart's lock and DrawCaption lets it go: both are
+    // called in every sample of the curve, each timed on its own.
+    std::vector<double> captionRound;
+};
+
+// The copy and the frame's drawing steps, outside the paint cycle.
+void DefineDrawing(Rig& r, Figures& f) {
+    f.blt.sample = Timed([&r] {
+        ::BitBlt(r.hWndDC, 0, 0, g_sizeChart.cx, g_sizeChart.cy, r.hSource, 0, 0, SRCCOPY);
         ::GdiFlush();
     });
     // OnPaint's work between BeginPaint and EndPaint, on the chart's own
     // window context, drawing on a kept surface as OnPaint draws on its kept
     // frame.
-    frame.sample = Timed([&] {
+    f.frame.sample = Timed([&r] {
         RECT rcClient;
-        ::GetClientRect(hChart, &rcClient);
-        CMemDC* pMemDC = new CMemDC(pWndDC, &rcClient, &surface);
+        ::GetClientRect(r.hChart, &rcClient);
+        CMemDC* pMemDC = new CMemDC(r.pWndDC, &rcClient, &r.surface);
         POINT ptOldBrushOrg = pMemDC->GetBrushOrg();
-        plot.DrawGrid(pMemDC);
-        plot.DrawCurve(pMemDC);
-        plot.DrawCaption(pMemDC);
+        PlotSteps::Grid(r.plot, pMemDC);
+        PlotSteps::Curve(r.plot, pMemDC);
+        PlotSteps::Caption(r.plot, pMemDC);
         pMemDC->SetBrushOrg(ptOldBrushOrg);
         delete pMemDC;
         ::GdiFlush();
     });
-    surfaceOnly.sample = Timed([&] {
-        CMemDC* pMemDC = new CMemDC(pWndDC, &rcAll, &surface);
-        delete pMemDC;
+    f.surfaceOnly.sample = Timed([&r] {
+        delete new CMemDC(r.pWndDC, &r.rcAll, &r.surface);
         ::GdiFlush();
     });
-    grid.sample = Timed([&] {
-        plot.DrawGrid(&surface);
+    f.grid.sample = Timed([&r] {
+        PlotSteps::Grid(r.plot, &r.surface);
         ::GdiFlush();
     });
-    // DrawCurve takes the chart's lock and DrawCaption lets it go: both are
-    // called in every sample, each timed on its own.
-    std::vector<double> captionRound;
-    curve.sample = [&](std::vector<double>& out) {
+    f.curve.sample = [&r, &f](std::vector<double>& out) {
         double t0 = bench::NowUs();
-        plot.DrawCurve(&surface);
+        PlotSteps::Curve(r.plot, &r.surface);
         ::GdiFlush();
         double t1 = bench::NowUs();
-        plot.DrawCaption(&surface);
+        PlotSteps::Caption(r.plot, &r.surface);
         ::GdiFlush();
-        double t2 = bench::NowUs();
         out.push_back(t1 - t0);
-        captionRound.push_back(t2 - t1);
+        f.captionRound.push_back(bench::NowUs() - t1);
     };
+}
+
+// Paints as dispatched, and the append that marks the frame stale.
+void DefinePaints(Rig& r, Figures& f) {
     // Nothing changed since the last paint: the kept frame is copied.
-    paint.sample = Timed([&] {
-        ::InvalidateRect(hChart, nullptr, FALSE);
-        ::UpdateWindow(hChart);
-        ::GdiFlush();
-    });
+    f.paint.sample = Timed([&r] { Repaint(r.hChart); });
     // A value appended, untimed, before each paint: the frame is drawn.
-    paintDrawn.sample = [&](std::vector<double>& out) {
-        plot.AppendValue(FanSample(nSample++));
+    f.paintDrawn.sample = [&r](std::vector<double>& out) {
+        r.plot.AppendValue(r.Next());
         double t0 = bench::NowUs();
-        ::InvalidateRect(hChart, nullptr, FALSE);
-        ::UpdateWindow(hChart);
-        ::GdiFlush();
+        Repaint(r.hChart);
         out.push_back(bench::NowUs() - t0);
     };
-    paintBlt.sample = Timed([&] {
-        ::InvalidateRect(hBlit, nullptr, FALSE);
-        ::UpdateWindow(hBlit);
-        ::GdiFlush();
-    });
-    append.sample = [&](std::vector<double>& out) {
-        float fValue = FanSample(nSample++);
+    f.paintBlt.sample = Timed([&r] { Repaint(r.hBlit); });
+    f.append.sample = [&r](std::vector<double>& out) {
+        float fValue = r.Next();
         double t0 = bench::NowUs();
-        for (int i = 0; i < kAppendsPerSample; ++i) plot.AppendValue(fValue);
+        for (int i = 0; i < kAppendsPerSample; ++i) r.plot.AppendValue(fValue);
         out.push_back((bench::NowUs() - t0) / kAppendsPerSample);
     };
-    Series* order[] = {&blt,   &frame,      &surfaceOnly, &grid,  &curve,
-                       &paint, &paintDrawn, &paintBlt,    &append};
+}
 
-    // A round of warm-up fills caches and the framework's spare objects.
+// Every figure in every round; a round of warm-up first fills caches and
+// the framework's spare objects.
+void SampleRounds(Figures& f) {
+    Series* order[] = {&f.blt,   &f.frame,      &f.surfaceOnly, &f.grid,  &f.curve,
+                       &f.paint, &f.paintDrawn, &f.paintBlt,    &f.append};
     for (int nRound = -1; nRound < kRounds; ++nRound) {
         for (Series* s : order) {
             std::vector<double> round;
@@ -210,71 +236,82 @@ int main() {
             s->all.insert(s->all.end(), round.begin(), round.end());
             s->roundMedians.push_back(bench::Summarize(round).median);
         }
-        if (nRound >= 0)
-            caption.all.insert(caption.all.end(), captionRound.begin(), captionRound.end());
-        captionRound.clear();
+        if (nRound >= 0) {
+            f.caption.all.insert(f.caption.all.end(), f.captionRound.begin(), f.captionRound.end());
+        }
+        f.captionRound.clear();
     }
+}
 
-    bench::Stats bltStats = bench::Summarize(blt.all);
-    bench::Stats frameStats = bench::Summarize(frame.all);
+// One figure against another: the ratio of their medians, with the spread
+// of the rounds' ratios.
+void RatioRow(const char* pszFigure, const Series& a, const Series& b, int nDecimals,
+              double target) {
     std::vector<double> ratios;
-    for (size_t r = 0; r < blt.roundMedians.size(); ++r) {
-        ratios.push_back(frame.roundMedians[r] / blt.roundMedians[r]);
+    for (size_t r = 0; r < b.roundMedians.size(); ++r) {
+        ratios.push_back(a.roundMedians[r] / b.roundMedians[r]);
     }
-    bench::Stats ratio = bench::Summarize(ratios);
-    double fRatio = frameStats.median / bltStats.median;
+    bench::Stats perRound = bench::Summarize(ratios);
+    double ratio = bench::Summarize(a.all).median / bench::Summarize(b.all).median;
+    std::string targetText = target > 0 ? bench::Format("≤ %g×", target) : "–";
+    bench::Row(pszFigure, bench::Num(ratio, nDecimals) + "×",
+               "IQR " + bench::Num(perRound.q1, nDecimals) + "–" +
+                   bench::Num(perRound.q3, nDecimals) + "× (per-round ratios)",
+               perRound.n, targetText.c_str(), target > 0 ? bench::Verdict(ratio <= target) : "–");
+}
 
-    bench::TimeRow("BitBlt 458×161, memory DC → chart window DC", bltStats);
+void Report(const Figures& f, int nPoints) {
+    bench::TimeRow(bench::Format("BitBlt %ld×%ld, memory DC → chart window DC", g_sizeChart.cx,
+                                 g_sizeChart.cy),
+                   bench::Summarize(f.blt.all));
     bench::TimeRow(
         "Chart frame: OnPaint's drawing on the chart's window DC (surface, grid, curve, "
         "captions, copy)",
-        frameStats);
-    bench::Row(
-        "Chart frame ÷ BitBlt", bench::Num(fRatio, 1) + "×",
-        "IQR " + bench::Num(ratio.q1, 1) + "–" + bench::Num(ratio.q3, 1) + "× (per-round ratios)",
-        ratio.n, "≤ 15×", bench::Verdict(fRatio <= 15.0));
+        bench::Summarize(f.frame.all));
+    RatioRow("Chart frame ÷ BitBlt", f.frame, f.blt, 1, 15);
     bench::TimeRow("· part: kept surface lent and copied, nothing drawn",
-                   bench::Summarize(surfaceOnly.all));
-    bench::TimeRow("· part: grid (DrawGrid)", bench::Summarize(grid.all));
-    bench::TimeRow("· part: curve (DrawCurve, 114 points)", bench::Summarize(curve.all));
-    bench::TimeRow("· part: captions (DrawCaption, mode 4)", bench::Summarize(caption.all));
+                   bench::Summarize(f.surfaceOnly.all));
+    bench::TimeRow("· part: grid (DrawGrid)", bench::Summarize(f.grid.all));
+    bench::TimeRow(bench::Format("· part: curve (DrawCurve, %d points)", nPoints),
+                   bench::Summarize(f.curve.all));
+    bench::TimeRow("· part: captions (DrawCaption)", bench::Summarize(f.caption.all));
     bench::TimeRow(
         "Chart WM_PAINT as dispatched (InvalidateRect + UpdateWindow), a value "
         "appended before each: the frame drawn",
-        bench::Summarize(paintDrawn.all));
+        bench::Summarize(f.paintDrawn.all));
     bench::TimeRow("Chart WM_PAINT as dispatched, nothing changed: the kept frame copied",
-                   bench::Summarize(paint.all));
+                   bench::Summarize(f.paint.all));
     bench::TimeRow("WM_PAINT of one same-size BitBlt, same window shape",
-                   bench::Summarize(paintBlt.all));
-    for (Series* pPaint : {&paintDrawn, &paint}) {
-        std::vector<double> paintRatios;
-        for (size_t r = 0; r < paintBlt.roundMedians.size(); ++r) {
-            paintRatios.push_back(pPaint->roundMedians[r] / paintBlt.roundMedians[r]);
-        }
-        bench::Stats pr = bench::Summarize(paintRatios);
-        double fPaintRatio =
-            bench::Summarize(pPaint->all).median / bench::Summarize(paintBlt.all).median;
-        const bool bKept = pPaint == &paint;
-        bench::Row(
-            bKept ? "Chart WM_PAINT, kept frame ÷ WM_PAINT of one BitBlt"
-                  : "Chart WM_PAINT, frame drawn ÷ WM_PAINT of one BitBlt",
-            bench::Num(fPaintRatio, 2) + "×",
-            "IQR " + bench::Num(pr.q1, 2) + "–" + bench::Num(pr.q3, 2) + "× (per-round ratios)",
-            pr.n, bKept ? "≤ 1.1×" : "–", bKept ? bench::Verdict(fPaintRatio <= 1.1) : "–");
-    }
-    bench::TimeRow("AppendValue on a full window (114 points), per call",
-                   bench::Summarize(append.all));
-
+                   bench::Summarize(f.paintBlt.all));
+    RatioRow("Chart WM_PAINT, frame drawn ÷ WM_PAINT of one BitBlt", f.paintDrawn, f.paintBlt, 2,
+             0);
+    RatioRow("Chart WM_PAINT, kept frame ÷ WM_PAINT of one BitBlt", f.paint, f.paintBlt, 2, 1.1);
+    bench::TimeRow(bench::Format("AppendValue on a full window (%d points), per call", nPoints),
+                   bench::Summarize(f.append.all));
     bench::Note(
         "bench_chart: %d rounds x %d samples of each figure, interleaved; AppendValue "
         "timed in batches of %d calls",
         kRounds, kPerRound, kAppendsPerSample);
+}
 
-    surface.SelectObject(pOldSurfaceBitmap);
-    ::SelectObject(hSource, hOldSourceBitmap);
-    ::DeleteObject(hSourceBitmap);
-    ::DeleteDC(hSource);
-    ::ReleaseDC(hChart, hWndDC);
-    ::DestroyWindow(hHost);
+class CChartBench : public CBenchDialog {
+  protected:
+    void Run() override {
+        Rig rig(m_plot, m_hWnd);
+        Figures figures;
+        DefineDrawing(rig, figures);
+        DefinePaints(rig, figures);
+        SampleRounds(figures);
+        Report(figures, PlotSteps::PointCount(m_plot));
+    }
+};
+
+}  // namespace
+
+int main() {
+    UseOwnSimulatedEc();
+    WrSimReset(1);
+    CChartBench dlg;
+    dlg.RunModal();
     return 0;
 }

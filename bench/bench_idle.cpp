@@ -1,24 +1,35 @@
-// The CPU baseline for Vorlane.exe: a dialog of our framework with the same
-// two timers the program runs, a 250 ms one on the dialog and a 50 ms one on
-// a child static that invalidates itself, and nothing read, drawn or shown.
-// What it costs is what the timers and Wine's paint cycle cost by themselves.
-// Started with "/floor", the child instead copies one bitmap of the chart's
-// size, prepared once, to its window on every paint: the least any chart
-// refreshed 20 times a second costs; "/control" only renames it, for a second
-// floor running beside the first.
-#include <cstring>
+// The CPU benchmark's yardsticks for Vorlane.exe: a dialog of our framework
+// with the main window's frame, chart-sized static and four value fields, and
+// the same two timers the program runs, a 250 ms one on the dialog and a
+// 50 ms one on the static, which invalidates itself. Nothing is read or
+// drawn. Built once for each part it plays (BENCH_IDLE_PART), so that each
+// runs under a path of its own:
+// - baseline: the static paints nothing; what the timers and Wine's paint
+//   cycle cost by themselves;
+// - floor: the static copies one bitmap of its size, prepared once, to its
+//   window on every paint: the least any chart refreshed 20 times a second
+//   costs;
+// - fair floor: the floor, and on every other tick of the dialog's timer one
+//   field, in turn, takes a new text, as often as the program's fields do:
+//   the least any window showing those values costs;
+// - control: a second fair floor, to run in the program's place.
+#include <cstdio>
 
 #include "bench/bench_idle.h"
 #include "framework/Afx.h"
 
 namespace {
 
-const int kChartWidth = 458;
-const int kChartHeight = 161;
-
-bool FloorMode() {
-    return strstr(::GetCommandLineA(), "/floor") != nullptr;
-}
+struct Part {
+    const char* pszCaption;
+    bool bChart;
+    bool bFields;
+};
+const Part kParts[] = {{"Vorlane benchmark baseline", false, false},
+                       {"Vorlane benchmark floor", true, false},
+                       {"Vorlane benchmark fair floor", true, true},
+                       {"Vorlane benchmark control", true, true}};
+const Part& g_part = kParts[BENCH_IDLE_PART];
 
 const UINT_PTR kDialogTimer = 1;
 const UINT kDialogPeriodMs = 250;
@@ -36,7 +47,7 @@ class CIdleStatic : public CStatic {
 
   protected:
     void PreSubclassWindow() override {
-        if (FloorMode()) PrepareFrame();
+        if (g_part.bChart) PrepareFrame();
         SetTimer(kStaticTimer, kStaticPeriodMs, nullptr);
         CStatic::PreSubclassWindow();
     }
@@ -44,36 +55,39 @@ class CIdleStatic : public CStatic {
         Invalidate(FALSE);
         Default();
     }
-    // Begins and ends the paint, which validates the window; in floor mode it
-    // copies the prepared frame in between.
+    // Begins and ends the paint, which validates the window; with a frame it
+    // copies the frame in between.
     void OnPaint() {
         CPaintDC dc(this);
         if (m_hFrameDC != nullptr) {
-            ::BitBlt(dc.m_hDC, 0, 0, kChartWidth, kChartHeight, m_hFrameDC, 0, 0, SRCCOPY);
+            ::BitBlt(dc.m_hDC, 0, 0, m_size.cx, m_size.cy, m_hFrameDC, 0, 0, SRCCOPY);
         }
     }
 
     // A frame in the screen's format, like the chart's off-screen surface,
     // with a grid drawn once so that the copy moves real pixels.
     void PrepareFrame() {
+        RECT rc;
+        ::GetClientRect(m_hWnd, &rc);
+        m_size = {rc.right, rc.bottom};
         HDC hScreen = ::GetDC(nullptr);
         m_hFrameDC = ::CreateCompatibleDC(hScreen);
-        HBITMAP hBitmap = ::CreateCompatibleBitmap(hScreen, kChartWidth, kChartHeight);
+        HBITMAP hBitmap = ::CreateCompatibleBitmap(hScreen, m_size.cx, m_size.cy);
         ::ReleaseDC(nullptr, hScreen);
         m_hOldBitmap = static_cast<HBITMAP>(::SelectObject(m_hFrameDC, hBitmap));
-        RECT rc = {0, 0, kChartWidth, kChartHeight};
         ::FillRect(m_hFrameDC, &rc, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
         HPEN hPen = ::CreatePen(PS_SOLID, 1, RGB(0, 128, 0));
         HGDIOBJ hOld = ::SelectObject(m_hFrameDC, hPen);
-        for (int x = 0; x < kChartWidth; x += 15) {
+        for (int x = 0; x < m_size.cx; x += 15) {
             ::MoveToEx(m_hFrameDC, x, 0, nullptr);
-            ::LineTo(m_hFrameDC, x, kChartHeight);
+            ::LineTo(m_hFrameDC, x, m_size.cy);
         }
         ::DeleteObject(::SelectObject(m_hFrameDC, hOld));
     }
 
     HDC m_hFrameDC = nullptr;
     HBITMAP m_hOldBitmap = nullptr;
+    SIZE m_size = {};
     BOOL OnEraseBkgnd(CDC*) { return TRUE; }
 
     DECLARE_MESSAGE_MAP()
@@ -92,21 +106,34 @@ class CIdleDlg : public CDialog {
   protected:
     void DoDataExchange(CDataExchange* pDX) override {
         CDialog::DoDataExchange(pDX);
-        DDX_Control(pDX, IDC_BENCH_STATIC, m_static);
+        DDX_Control(pDX, IDC_CHART, m_static);
     }
     BOOL OnInitDialog() override {
         CDialog::OnInitDialog();
-        if (strstr(::GetCommandLineA(), "/control") != nullptr) {
-            ::SetWindowTextA(m_hWnd, "Vorlane benchmark control");
-        } else if (FloorMode()) {
-            ::SetWindowTextA(m_hWnd, "Vorlane benchmark floor");
-        }
+        ::SetWindowTextA(m_hWnd, g_part.pszCaption);
+        // Found once: under Wine each GetDlgItem asks the server.
+        const int kFields[] = {IDC_CPU_TEMP, IDC_ENV_TEMP, IDC_FAN_SPEED, IDC_PWM_DUTY};
+        for (int i = 0; i < 4; ++i) m_hFields[i] = ::GetDlgItem(m_hWnd, kFields[i]);
         SetTimer(kDialogTimer, kDialogPeriodMs, nullptr);
         return TRUE;
     }
-    void OnTimer(UINT_PTR) { Default(); }
+    // A text that differs from the field's last one, in the shape of the
+    // program's values (temperatures, a fan speed, a duty).
+    void OnTimer(UINT_PTR) {
+        ++m_nTick;
+        if (g_part.bFields && m_nTick % 2 == 0) {
+            const int kBase[] = {45, 30, 3000, 60};
+            const int nField = (m_nTick / 2) % 4;
+            char szText[16];
+            std::snprintf(szText, sizeof(szText), "%d", kBase[nField] + (m_nTick / 8) % 5);
+            ::SetWindowTextA(m_hFields[nField], szText);
+        }
+        Default();
+    }
 
     CIdleStatic m_static;
+    HWND m_hFields[4] = {};
+    int m_nTick = 0;
 
     DECLARE_MESSAGE_MAP()
 };

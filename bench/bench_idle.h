@@ -1,5 +1,7 @@
-// Identifiers of the baseline dialog's template.
+// Identifiers of the floor's dialog template; its controls carry the main
+// window's identifiers.
 #pragma once
 
+#include "ui/resource.h"
+
 #define IDD_BENCH_IDLE 200
-#define IDC_BENCH_STATIC 1040

@@ -5,14 +5,13 @@
 // messages are handled, so each tick finds what a tick of the running
 // program finds: new values, and fields that may need new text.
 #include <windows.h>
-#include <commctrl.h>
 
 #include <string>
 #include <vector>
 
 #include "bench/BenchCommon.h"
-#include "framework/Afx.h"
-#include "ui/OsterbyDlg.h"
+#include "bench/BenchDialog.h"
+#include "tests/common/Harness.h"
 #include "ui/resource.h"
 #include "wrrdio/WrRdIOSim.h"
 
@@ -20,27 +19,15 @@ namespace {
 
 const int kTicks = 2000;
 const UINT kSamplePeriodMs = 250;
-const UINT WM_BENCH_RUN = WM_APP + 1;
 
-// Dialogs opened without a parent are owned by the application's main window.
-CWinApp g_benchApp;
-
-class BenchDlg : public COsterbyDlg {
+class CTickBench : public CBenchDialog {
   public:
     std::vector<double> m_ticks;
     // µs of this thread's CPU time: [0] when no field's text changed, [1] when one did
     std::vector<double> m_tickCpu[2], m_afterCpu[2];
 
   protected:
-    BOOL OnInitDialog() override {
-        COsterbyDlg::OnInitDialog();
-        // Only the ticks sent here are measured.
-        KillTimer(IDT_SAMPLE);
-        PostMessage(WM_BENCH_RUN);
-        return TRUE;
-    }
-
-    void Run() {
+    void Run() override {
         const double readingNs = bench::ThreadCpuReadingNs();
         bool bChanged = false;
         for (int i = 0; i < kTicks; ++i) {
@@ -64,7 +51,6 @@ class BenchDlg : public COsterbyDlg {
                 m_tickCpu[bChanged].push_back((c2 - c1 - readingNs) / 1000);
             }
         }
-        EndDialog(IDOK);
     }
 
     std::string Fields() const {
@@ -75,28 +61,15 @@ class BenchDlg : public COsterbyDlg {
         }
         return s;
     }
-
-    DECLARE_MESSAGE_MAP()
 };
-
-BEGIN_MESSAGE_MAP(BenchDlg, COsterbyDlg){WM_BENCH_RUN, 0, 0,
-                                         [](CObject* p, WPARAM, LPARAM) -> LRESULT {
-                                             AFX_MSG_THIS(p)->Run();
-                                             return 0;
-                                         }},
-    END_MESSAGE_MAP()
 
 }  // namespace
 
 int main() {
-    bench::UseOwnSimulatedEc("Tick");
+    UseOwnSimulatedEc();
     WrSimReset(1);
-    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
-    ::InitCommonControlsEx(&icc);
-
-    BenchDlg dlg;
-    g_benchApp.m_pMainWnd = &dlg;
-    dlg.DoModal();
+    CTickBench dlg;
+    dlg.RunModal();
     if (dlg.m_ticks.size() != static_cast<size_t>(kTicks)) {
         bench::Note("bench_tick: %u ticks measured, wanted %d",
                     static_cast<unsigned>(dlg.m_ticks.size()), kTicks);

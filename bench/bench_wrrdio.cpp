@@ -1,24 +1,29 @@
-// One EC read through the stand-in WrRdIO.dll, with the arguments the program
-// passes for the CPU temperature and the simulated EC's model running.
+// One EC read through the stand-in WrRdIO.dll: the program's own read of the
+// CPU temperature, with the simulated EC's model running.
 #include <windows.h>
 
 #include <vector>
 
-#include "WrRdIO.h"
-#include "WrRdIOSim.h"
 #include "bench/BenchCommon.h"
+#include "ec/EcAccess.h"
+#include "ec/EcProtocol.h"
+#include "tests/common/Harness.h"
 
 namespace {
 
 const int kRounds = 20, kPerRound = 200;
 
+void ReadCpuTemp() {
+    ReadEcRegister(EcHighByte(kRegCpuTemp), EcLowByte(kRegCpuTemp));
+}
+
 }  // namespace
 
 int main() {
-    bench::UseOwnSimulatedEc("Lib");
+    UseOwnSimulatedEc();
     WrSimReset(1);
     // The first call maps the shared register file.
-    GetRegisterValue(108, 104, 0x91, 0x18, 6, 7, 8, 1, 1);
+    ReadCpuTemp();
 
     const double readingNs = bench::ThreadCpuReadingNs();
     std::vector<double> samples, cpu;
@@ -26,7 +31,7 @@ int main() {
         for (int i = 0; i < kPerRound; ++i) {
             double c0 = bench::ThreadCpuNsNow();
             double t0 = bench::NowUs();
-            GetRegisterValue(108, 104, 0x91, 0x18, 6, 7, 8, 1, 1);
+            ReadCpuTemp();
             samples.push_back(bench::NowUs() - t0);
             double c1 = bench::ThreadCpuNsNow();
             if (c0 >= 0 && c1 >= 0) cpu.push_back((c1 - c0 - readingNs) / 1000);

@@ -107,9 +107,9 @@ CMultiColorPlotCtrl::~CMultiColorPlotCtrl() {
     delete[] m_pValues;
     m_pValues = nullptr;
     ::DeleteCriticalSection(&m_csValues);
-    // The members then go in reverse order of declaration: caption font, bar
-    // brush, grid pen, gradient context (which no longer holds the gradient
-    // bitmap), gradient bitmap.
+    // The members then go in reverse order of declaration: frame bitmap,
+    // frame context, caption font, bar brush, grid pen, gradient context,
+    // gradient bitmap (no longer selected once its context is gone).
 }
 
 void CMultiColorPlotCtrl::PreSubclassWindow() {

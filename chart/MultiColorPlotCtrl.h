@@ -1,6 +1,8 @@
 // A self-drawing strip chart bound to a static control. It keeps a fixed
 // window of the most recent values (index 0 the oldest), takes one value per
-// AppendValue, and repaints itself off-screen every 50 ms on its own timer.
+// AppendValue, and repaints every 50 ms on its own timer: a paint copies the
+// kept frame unless something changed since it was drawn, and otherwise draws
+// the chart anew off-screen.
 #pragma once
 
 #include <windows.h>

@@ -286,17 +286,14 @@ BOOL CGdiObject::Attach(HGDIOBJ hObject) {
 
 HGDIOBJ CGdiObject::Detach() {
     HGDIOBJ hObject = Release();
-    if (hObject != nullptr) {
-        if (DibRecycler* pRecycler = Recycler()) pRecycler->Forget(hObject);
-    }
+    if (hObject != nullptr) Recycler()->Forget(hObject);
     return hObject;
 }
 
 BOOL CGdiObject::DeleteObject() {
     HGDIOBJ hObject = Release();
     if (hObject == nullptr) return FALSE;
-    DibRecycler* pRecycler = Recycler();
-    if (pRecycler != nullptr && pRecycler->Park(hObject)) return TRUE;
+    if (Recycler()->Park(hObject)) return TRUE;
     return ::DeleteObject(hObject);
 }
 
@@ -345,11 +342,6 @@ CBrush* CBrush::FromHandle(HBRUSH hBrush) {
     return TempGdiObject<CBrush>(hBrush);
 }
 
-BOOL CBrush::CreateSolidBrush(COLORREF crColor) {
-    AssertEmpty();
-    return Attach(::CreateSolidBrush(crColor));
-}
-
 BOOL CBrush::CreatePatternBrush(CBitmap* pBitmap) {
     AssertEmpty();
     return Attach(::CreatePatternBrush(*pBitmap));
@@ -378,8 +370,7 @@ BOOL CBitmap::CreateCompatibleBitmap(CDC* pDC, int nWidth, int nHeight) {
     HDC hDC = pDC->m_hDC;
     WORD nBits = DisplayDibBitCount(hDC);
     if (nBits != 0 && nWidth > 0 && nHeight > 0) {
-        DibRecycler* pRecycler = Recycler();
-        HBITMAP hDib = pRecycler != nullptr ? pRecycler->Take(nWidth, nHeight, nBits) : nullptr;
+        HBITMAP hDib = Recycler()->Take(nWidth, nHeight, nBits);
         if (hDib != nullptr) return Attach(hDib);
     }
     return Attach(::CreateCompatibleBitmap(hDC, nWidth, nHeight));

@@ -55,7 +55,6 @@ class CBrush : public CGdiObject {
   public:
     static CBrush* FromHandle(HBRUSH hBrush);
     operator HBRUSH() const { return static_cast<HBRUSH>(m_hObject); }
-    BOOL CreateSolidBrush(COLORREF crColor);
     BOOL CreatePatternBrush(CBitmap* pBitmap);
 };
 
@@ -144,7 +143,6 @@ class CDC : public CObject {
     BOOL PolyPolyline(const POINT* lpPoints, const DWORD* lpCounts, int nCount) {
         return ::PolyPolyline(m_hDC, lpPoints, lpCounts, static_cast<DWORD>(nCount));
     }
-    COLORREF SetPixel(int x, int y, COLORREF crColor) { return ::SetPixel(m_hDC, x, y, crColor); }
     BOOL SetPixelV(int x, int y, COLORREF crColor) { return ::SetPixelV(m_hDC, x, y, crColor); }
     BOOL TextOut(int x, int y, LPCSTR lpszString, int nCount) {
         return ::TextOutA(m_hDC, x, y, lpszString, nCount);

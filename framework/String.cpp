@@ -29,12 +29,6 @@ BOOL CString::LoadString(UINT nID) {
     return n > 0;
 }
 
-int CString::Find(char ch, int nStart) const {
-    if (nStart < 0 || nStart >= GetLength()) return -1;
-    size_t pos = m_str.find(ch, static_cast<size_t>(nStart));
-    return pos == std::string::npos ? -1 : static_cast<int>(pos);
-}
-
 int CString::ReverseFind(char ch, UINT nCodePage) const {
     int nFound = -1;
     for (size_t i = 0; i < m_str.size(); ++i) {
@@ -51,10 +45,4 @@ int CString::ReverseFind(char ch, UINT nCodePage) const {
 CString CString::Left(int nCount) const {
     if (nCount < 0) nCount = 0;
     return CString(m_str.substr(0, static_cast<size_t>(nCount)));
-}
-
-CString CString::Mid(int nFirst) const {
-    if (nFirst < 0) nFirst = 0;
-    if (nFirst >= GetLength()) return CString();
-    return CString(m_str.substr(static_cast<size_t>(nFirst)));
 }

@@ -15,7 +15,6 @@ class CString {
     const char* GetString() const { return m_str.c_str(); }
     int GetLength() const { return static_cast<int>(m_str.size()); }
     bool IsEmpty() const { return m_str.empty(); }
-    void Empty() { m_str.clear(); }
 
     CString& operator=(const char* psz) {
         m_str = psz ? psz : "";
@@ -27,12 +26,10 @@ class CString {
     void Format(const char* pszFormat, ...);
     BOOL LoadString(UINT nID);
 
-    int Find(char ch, int nStart = 0) const;
     // The last character ch, found by characters of the code page: on a
     // double-byte page a trail byte may equal ch without being that character.
     int ReverseFind(char ch, UINT nCodePage = CP_ACP) const;
     CString Left(int nCount) const;
-    CString Mid(int nFirst) const;
 
   private:
     std::string m_str;

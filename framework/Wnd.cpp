@@ -156,11 +156,6 @@ HWND CWnd::UnsubclassWindow() {
     return Detach();
 }
 
-BOOL CWnd::SubclassDlgItem(UINT nID, CWnd* pParent) {
-    HWND hWnd = ::GetDlgItem(pParent->m_hWnd, static_cast<int>(nID));
-    return hWnd != nullptr && SubclassWindow(hWnd);
-}
-
 BOOL CWnd::PreTranslateMessage(MSG*) {
     return FALSE;
 }
@@ -183,10 +178,6 @@ BOOL CWnd::ModifyStyle(DWORD dwRemove, DWORD dwAdd, UINT nFlags) {
                        SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | nFlags);
     }
     return TRUE;
-}
-
-BOOL CWnd::DestroyWindow() {
-    return m_hWnd != nullptr && ::DestroyWindow(m_hWnd);
 }
 
 CMenu* CWnd::GetSystemMenu(BOOL bRevert) const {

@@ -135,7 +135,6 @@ class CWnd : public CCmdTarget {
     HWND m_hWnd = nullptr;
 
     operator HWND() const { return m_hWnd; }
-    HWND GetSafeHwnd() const { return m_hWnd; }
 
     // The CWnd bound to a window, or for a window the program has not bound a
     // non-owning temporary one of the calling thread's, valid until that
@@ -150,7 +149,6 @@ class CWnd : public CCmdTarget {
     // then the window procedure is replaced by the framework's.
     BOOL SubclassWindow(HWND hWnd);
     HWND UnsubclassWindow();
-    BOOL SubclassDlgItem(UINT nID, CWnd* pParent);
     virtual void PreSubclassWindow() {}
 
     virtual BOOL PreTranslateMessage(MSG* pMsg);
@@ -168,7 +166,6 @@ class CWnd : public CCmdTarget {
     CWnd* GetDlgItem(int nID) const;
     BOOL ModifyStyle(DWORD dwRemove, DWORD dwAdd, UINT nFlags = 0);
     void GetClientRect(LPRECT lpRect) const { ::GetClientRect(m_hWnd, lpRect); }
-    void GetWindowRect(LPRECT lpRect) const { ::GetWindowRect(m_hWnd, lpRect); }
     void Invalidate(BOOL bErase = TRUE) { ::InvalidateRect(m_hWnd, nullptr, bErase); }
     BOOL IsIconic() const { return ::IsIconic(m_hWnd); }
     UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse, TIMERPROC lpfnTimer) {
@@ -176,9 +173,6 @@ class CWnd : public CCmdTarget {
     }
     BOOL KillTimer(UINT_PTR nIDEvent) { return ::KillTimer(m_hWnd, nIDEvent); }
     int SetWindowRgn(HRGN hRgn, BOOL bRedraw) { return ::SetWindowRgn(m_hWnd, hRgn, bRedraw); }
-    BOOL DestroyWindow();
-    BOOL ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }
-    BOOL EnableWindow(BOOL bEnable = TRUE) { return ::EnableWindow(m_hWnd, bEnable); }
     class CMenu* GetSystemMenu(BOOL bRevert) const;
 
     // The dispatcher: the message table first, default processing after.
@@ -213,7 +207,6 @@ class CStatic : public CWnd {};
 class CButton : public CWnd {
   public:
     int GetCheck() const { return static_cast<int>(SendMessage(BM_GETCHECK)); }
-    void SetCheck(int nCheck) { SendMessage(BM_SETCHECK, static_cast<WPARAM>(nCheck)); }
 };
 
 class CSliderCtrl : public CWnd {
@@ -222,8 +215,6 @@ class CSliderCtrl : public CWnd {
         SendMessage(TBM_SETRANGEMIN, FALSE, nMin);
         SendMessage(TBM_SETRANGEMAX, bRedraw, nMax);
     }
-    int GetPos() const { return static_cast<int>(SendMessage(TBM_GETPOS)); }
-    void SetPos(int nPos) { SendMessage(TBM_SETPOS, TRUE, nPos); }
 };
 
 class CMenu : public CObject {

@@ -6,8 +6,7 @@
 #   VORLANE_ARCHES  the trees to build (default "win32 win64")
 # Further arguments go to `cmake --build` (e.g. --target Vorlane WrRdIO).
 set -euo pipefail
-ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-source "$ROOT/tools/wineenv.sh"
+source "$(dirname "$0")/wineenv.sh"
 
 for arch in ${VORLANE_ARCHES:-win32 win64}; do
     case "$arch" in
@@ -20,7 +19,7 @@ for arch in ${VORLANE_ARCHES:-win32 win64}; do
     tree="$(vorlane_tree "$arch")"
     # Configured every time: a target added since the last configure must be
     # known before it can be asked for.
-    cmake -S "$ROOT" -B "$tree" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain.cmake" \
+    cmake -S "$VORLANE_ROOT" -B "$tree" -DCMAKE_TOOLCHAIN_FILE="$VORLANE_ROOT/cmake/$toolchain.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DVORLANE_HOST_RUNS=$runs >/dev/null
     vorlane_write_wine_wrappers "$tree"
     cmake --build "$tree" -j"$(nproc)" "$@"

@@ -2,6 +2,10 @@
 # kernel's configuration nor the installed packages tell (a hypervisor may
 # refuse 32-bit code that the kernel was built to run).
 #   VORLANE_HOST_32BIT=0|1  overrides the check (1 only where it is true)
+#   VORLANE_BUILD           the folder of the build trees (default build/)
+
+# The source tree, found from this file, whoever sources it.
+VORLANE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # True when this host executes 32-bit x86 code: a 32-bit ELF program of 84
 # bytes, written here, that only exits with code 42 through the 32-bit system
@@ -36,7 +40,10 @@ vorlane_default_arch() {
     if vorlane_host_runs_32bit; then echo win32; else echo win64; fi
 }
 
-# The build tree of one architecture.
+# The folder of the build trees, and the tree of one architecture in it.
+vorlane_build_dir() {
+    echo "${VORLANE_BUILD:-$VORLANE_ROOT/build}"
+}
 vorlane_tree() {
-    echo "${VORLANE_BUILD:-$ROOT/build}/$1"
+    echo "$(vorlane_build_dir)/$1"
 }

@@ -6,14 +6,12 @@
 # screenshot, whose path it prints.
 #   VORLANE_ARCH  win32 or win64, instead of the host's choice
 set -euo pipefail
-ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-source "$ROOT/tools/host.sh"
+source "$(dirname "$0")/wineenv.sh"
 ARCH="${VORLANE_ARCH:-$(vorlane_default_arch)}"
 
-bash "$ROOT/tools/setup.sh"
-VORLANE_ARCHES="$ARCH" bash "$ROOT/tools/build.sh" --target Vorlane WrRdIO
+bash "$VORLANE_ROOT/tools/setup.sh"
+VORLANE_ARCHES="$ARCH" bash "$VORLANE_ROOT/tools/build.sh" --target Vorlane WrRdIO
 
-source "$ROOT/tools/wineenv.sh"
 TREE="$(vorlane_tree "$ARCH")"
 vorlane_use_wine "$TREE"
 case "$ARCH" in
@@ -26,15 +24,11 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
 fi
 
 unset DISPLAY
-vorlane_start_xvfb
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    vorlane_stop_xvfb
-}
-trap cleanup EXIT
-vorlane_make_prefix "$TREE/wine-run"
-wine explorer /desktop=Vorlane,800x600 "$TREE/Vorlane.exe" >/dev/null 2>&1 &
+trap vorlane_stop_headless_wine EXIT
+# A prefix of its own: its one virtual desktop would also show on a display.
+vorlane_start_headless_wine "$TREE/wine-headless"
+wine "$TREE/Vorlane.exe" >/dev/null 2>&1 </dev/null &
 sleep "${VORLANE_RUN_SECONDS:-10}"
-SHOT="${VORLANE_BUILD:-$ROOT/build}/screenshot.png"
+SHOT="$(vorlane_build_dir)/screenshot.png"
 import -window root "$SHOT"
 echo "Vorlane ($ARCH) ran headless; screenshot: $SHOT"

@@ -7,8 +7,7 @@
 # Usage: bash tools/soak.sh [minutes] [win32|win64]
 #   (default 10 minutes, on the architecture tools/run.sh would use)
 set -euo pipefail
-ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-source "$ROOT/tools/host.sh"
+source "$(dirname "$0")/wineenv.sh"
 MINUTES="${1:-10}"
 ARCH="${2:-$(vorlane_default_arch)}"
 if ! [[ "$MINUTES" =~ ^[0-9]+$ ]] || [ "$MINUTES" -lt 1 ] || ! [[ "$ARCH" =~ ^win(32|64)$ ]]; then
@@ -16,10 +15,9 @@ if ! [[ "$MINUTES" =~ ^[0-9]+$ ]] || [ "$MINUTES" -lt 1 ] || ! [[ "$ARCH" =~ ^wi
     exit 2
 fi
 
-bash "$ROOT/tools/setup.sh"
-VORLANE_ARCHES="$ARCH" bash "$ROOT/tools/build.sh" --target soak_driver
+bash "$VORLANE_ROOT/tools/setup.sh"
+VORLANE_ARCHES="$ARCH" bash "$VORLANE_ROOT/tools/build.sh" --target soak_driver
 
-source "$ROOT/tools/wineenv.sh"
 TREE="$(vorlane_tree "$ARCH")"
 vorlane_use_wine "$TREE"
 trap vorlane_stop_headless_wine EXIT

@@ -6,15 +6,13 @@
 # without running it). Exits non-zero when any test fails.
 # Arguments go to each ctest run (e.g. -R test_chart).
 set -euo pipefail
-ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+source "$(dirname "$0")/wineenv.sh"
 
-bash "$ROOT/tools/setup.sh"
-bash "$ROOT/tools/build.sh"
+bash "$VORLANE_ROOT/tools/setup.sh"
+bash "$VORLANE_ROOT/tools/build.sh"
 
-source "$ROOT/tools/wineenv.sh"
 trap vorlane_stop_headless_wine EXIT
 vorlane_start_xvfb </dev/null
-BASE_PATH="$PATH"
 status=0
 # The 64-bit suite last: its summary, which runs on every host, ends the output.
 for arch in win32 win64; do
@@ -23,7 +21,6 @@ for arch in win32 win64; do
     if [ "$arch" = win32 ] && ! vorlane_host_runs_32bit; then
         echo "test: skipping the win32 suite: this host cannot execute 32-bit x86 code (win64.test_image checks the 32-bit program without running it)"
     else
-        PATH="$BASE_PATH"
         vorlane_use_wine "$tree"
         # One desktop at a time on the shared screen: the tests read pixels.
         vorlane_start_wine_desktop "$tree/wine-test"

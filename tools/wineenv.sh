@@ -3,7 +3,11 @@
 # that `wine` and `wineserver` are the tree's own), WINEPREFIX, WINEDEBUG,
 # DISPLAY. A crashing process ends at once instead of waiting in the debugger.
 # Usage: source tools/wineenv.sh; vorlane_use_wine TREE; vorlane_make_prefix PREFIX_DIR [vdesk]
+#   VORLANE_DESKTOP_SIZE  Wine's virtual desktop, WIDTHxHEIGHT (default 800x600,
+#                         at most the private screen's size)
 source "$(dirname "${BASH_SOURCE[0]}")/host.sh"
+VORLANE_DESKTOP_SIZE="${VORLANE_DESKTOP_SIZE:-800x600}"
+VORLANE_SCREEN_SIZE=1024x768
 
 # The architecture a configured build tree was made for.
 vorlane_tree_arch() {
@@ -55,7 +59,12 @@ vorlane_use_wine() {
         echo "vorlane: Wine's loader $loader is not installed, so nothing can run here; run tools/setup.sh as root." >&2
         return 1
     fi
-    export PATH="$tree/wine-bin:$PATH"
+    # In place of the tree chosen before, if any: a second call must not leave
+    # the first tree's Wine on the PATH behind the new one.
+    local path=":$PATH:"
+    [ -z "${VORLANE_WINE_BIN:-}" ] || path="${path//:$VORLANE_WINE_BIN:/:}"
+    path="${path#:}"
+    export VORLANE_WINE_BIN="$tree/wine-bin" PATH="$tree/wine-bin:${path%:}"
 }
 
 vorlane_make_prefix() {
@@ -76,7 +85,7 @@ vorlane_make_prefix() {
             # One named virtual desktop for every process, so a test and the
             # program see each other's windows.
             wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-            wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f >/dev/null 2>&1
+            wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$VORLANE_DESKTOP_SIZE" /f >/dev/null 2>&1
             wineserver -w
         fi
         touch "$prefix/.vorlane-ready"
@@ -95,7 +104,7 @@ vorlane_make_prefix() {
 vorlane_start_xvfb() {
     local out
     out="$(mktemp "${TMPDIR:-/tmp}/vorlane-xvfb.XXXXXX")"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$out" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${VORLANE_SCREEN_SIZE}x24" -nolisten tcp 3>"$out" >/dev/null 2>&1 &
     VORLANE_XVFB_PID=$!
     for _ in $(seq 1 100); do
         if [ -s "$out" ]; then
@@ -132,7 +141,7 @@ vorlane_start_headless_wine() {
 vorlane_start_wine_desktop() {
     vorlane_make_prefix "$1" vdesk </dev/null || return 1
     wineserver -p >/dev/null 2>&1 </dev/null
-    wine explorer /desktop=Default,800x600 >/dev/null 2>&1 </dev/null &
+    wine explorer /desktop=Default,"$VORLANE_DESKTOP_SIZE" >/dev/null 2>&1 </dev/null &
     wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 }
 

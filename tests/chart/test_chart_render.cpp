@@ -335,4 +335,16 @@ TEST(ChartPaint, ScrollingGridDrawsEveryPaint) {
     EXPECT_EQ(live.plot.nDrawnFrames, nDrawn + 3);
 }
 
+// What reaches no setter still shows within a second: of 20 paints in a row
+// of an unchanged chart, the 20th draws.
+TEST(ChartPaint, UnchangedChartDrawsEveryTwentiethPaint) {
+    LivePlot live(100, 50);
+    live.Paint();
+    const int nDrawn = live.plot.nDrawnFrames;
+    for (int i = 0; i < 19; ++i) live.Paint();
+    EXPECT_EQ(live.plot.nDrawnFrames, nDrawn);
+    live.Paint();
+    EXPECT_EQ(live.plot.nDrawnFrames, nDrawn + 1);
+}
+
 }  // namespace

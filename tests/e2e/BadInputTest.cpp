@@ -1,4 +1,4 @@
-// Hostile surroundings for the real program: a damaged or odd Led.ini, a very
+// The program's surroundings, plain and hostile: every kind of Led.ini, a very
 // long install path, a missing WrRdIO.dll and many copies started at once.
 #include <gtest/gtest.h>
 
@@ -6,20 +6,12 @@
 #include <memory>
 
 #include "ec/EcProtocol.h"
-#include "tests/e2e/Harness.h"
+#include "tests/common/EcTest.h"
 #include "ui/resource.h"
 
 namespace {
 
-class BadInputTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        UseOwnSimulatedEc();
-        WrSimReset(5);
-        WrSimFreeze(TRUE);
-        WrSimLogClear();
-    }
-};
+using BadInputTest = EcTest;
 
 // The loader's status when an imported DLL is missing (ntstatus.h).
 const DWORD kStatusDllNotFound = 0xC0000135;
@@ -66,14 +58,22 @@ std::string MegabyteOfFillerThenKey() {
     return s + "[PLATFORM_TYPE]\r\nValue=1\r\n";
 }
 
-TEST_F(BadInputTest, OddLedIniStillStartsAndTheFlagFollowsTheSystemsReading) {
-    const int kDirectory = -1, kFromSystem = -2;
+// Every call carries the index triple of the flag that Led.ini sets; an odd
+// file still lets the program start, and the flag follows the system's reading.
+TEST_F(BadInputTest, LedIniSetsTheTripleOfEveryCallAndOddFilesStillStart) {
+    const int kDirectory = -1, kFromSystem = -2, kNoFile = -3;
     struct Case {
         const char* name;
         std::string contents;
         int flag;  // expected flag, or what the system's integer reading implies
     };
     const Case kCases[] = {
+        {"no Led.ini", "", kNoFile},
+        {"flag 0", "[PLATFORM_TYPE]\r\nValue=0\r\n", 0},
+        {"flag 1", "[PLATFORM_TYPE]\r\nValue=1\r\n", 1},
+        {"any nonzero value", "[PLATFORM_TYPE]\r\nValue=7\r\n", 1},
+        {"section missing", "[OTHER]\r\nValue=1\r\n", 0},
+        {"key missing", "[PLATFORM_TYPE]\r\nOther=1\r\n", 0},
         {"empty", "", 0},
         {"binary garbage", BinaryGarbage(), 0},
         {"UTF-16 with BOM", Utf16WithBom("[PLATFORM_TYPE]\r\nValue=1\r\n"), 1},
@@ -87,23 +87,24 @@ TEST_F(BadInputTest, OddLedIniStillStartsAndTheFlagFollowsTheSystemsReading) {
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
-        InstallDir dir;
-        std::string ini = dir.Path() + "\\data\\Led.ini";
+        InstallDir fresh;
+        std::string ini = fresh.Path() + "\\data\\Led.ini";
         if (c.flag == kDirectory) {
-            ::CreateDirectoryA((dir.Path() + "\\data").c_str(), nullptr);
+            ::CreateDirectoryA((fresh.Path() + "\\data").c_str(), nullptr);
             ASSERT_TRUE(::CreateDirectoryA(ini.c_str(), nullptr));
-        } else {
-            dir.WriteLedIni(c.contents);
+        } else if (c.flag != kNoFile) {
+            fresh.WriteLedIni(c.contents);
         }
         // The program's own rule, applied to what this system reads from the file.
         UINT read = ::GetPrivateProfileIntA("PLATFORM_TYPE", "Value", 0, ini.c_str());
         printf("[   INFO   ] Led.ini %s: GetPrivateProfileIntA = %u\n", c.name, read);
-        int expectedFlag = c.flag == kFromSystem ? (read != 0) : c.flag == kDirectory ? 0 : c.flag;
+        int expectedFlag = c.flag == kFromSystem ? (read != 0) : c.flag < 0 ? 0 : c.flag;
         EXPECT_EQ(read != 0, expectedFlag == 1) << "this system reads " << read;
 
         WrSimLogClear();
-        VorlaneProcess app(dir);
-        EXPECT_EQ(TripleOfRunningProgram(app), expectedFlag ? kTripleFlagSet : kTripleFlagClear);
+        VorlaneProcess program(fresh);
+        EXPECT_EQ(TripleOfRunningProgram(program),
+                  expectedFlag ? kTripleFlagSet : kTripleFlagClear);
     }
 }
 
@@ -113,29 +114,6 @@ void CreateFolders(const std::wstring& path) {
         ::CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
     }
     ::CreateDirectoryW(path.c_str(), nullptr);
-}
-
-void RemoveTreeW(const std::wstring& dir) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = ::FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring full = dir + L"\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTreeW(full);
-            } else {
-                ::DeleteFileW(full.c_str());
-            }
-        } while (::FindNextFileW(h, &fd));
-        ::FindClose(h);
-    }
-    ::RemoveDirectoryW(dir.c_str());
-}
-
-std::wstring Widen(const std::string& s) {
-    return std::wstring(s.begin(), s.end());
 }
 
 // A folder under the temporary folder named `name` and the test's process id,
@@ -171,7 +149,7 @@ class DeepInstall {
                    ::WriteFile(h, kIni, sizeof(kIni) - 1, &written, nullptr);
         if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
     }
-    ~DeepInstall() { RemoveTreeW(m_root); }
+    ~DeepInstall() { RemoveFolderTree(m_root); }
     bool Ready() const { return m_copied; }
     std::wstring Exe() const { return Plain(m_dir) + L"\\Vorlane.exe"; }
     std::wstring PrefixedExe() const { return m_dir + L"\\Vorlane.exe"; }
@@ -196,12 +174,12 @@ TEST_F(BadInputTest, LongInstallPathsStartCleanlyOrNotAtAll) {
         ASSERT_TRUE(deep.Ready());
         for (const std::wstring& exe : {deep.PrefixedExe(), deep.Exe()}) {
             WrSimLogClear();
-            VorlaneProcess app(exe);
+            VorlaneProcess program(exe);
             printf("[   INFO   ] 300-character path%s: %s (error %lu)\n",
                    exe[0] == L'\\' && exe[1] == L'\\' ? " with \\\\?\\" : "",
-                   app.Started() ? "started" : "not started", app.StartError());
-            if (!app.Started()) continue;
-            EXPECT_FALSE(TripleOfRunningProgram(app).empty()) << "started but does not sample";
+                   program.Started() ? "started" : "not started", program.StartError());
+            if (!program.Started()) continue;
+            EXPECT_FALSE(TripleOfRunningProgram(program).empty()) << "started but does not sample";
         }
     }
 
@@ -213,10 +191,10 @@ TEST_F(BadInputTest, LongInstallPathsStartCleanlyOrNotAtAll) {
         ASSERT_TRUE(deep.Ready());
         ASSERT_EQ(deep.Exe().size(), length);
         WrSimLogClear();
-        VorlaneProcess app(deep.Exe());
-        ASSERT_TRUE(app.Started()) << "error " << app.StartError();
-        EXPECT_EQ(TripleOfRunningProgram(app), kTripleFlagSet);
-        EXPECT_TRUE(app.Running());
+        VorlaneProcess program(deep.Exe());
+        ASSERT_TRUE(program.Started()) << "error " << program.StartError();
+        EXPECT_EQ(TripleOfRunningProgram(program), kTripleFlagSet);
+        EXPECT_TRUE(program.Running());
     }
 }
 
@@ -226,13 +204,13 @@ TEST_F(BadInputTest, LongInstallPathsStartCleanlyOrNotAtAll) {
 TEST_F(BadInputTest, FolderNamedOutsideTheCodePageReadsLedIniAndGuardsTheFan) {
     DeepInstall install(0, L"\u0432\u0435\u043d\u0442\u0438\u043b\u044f\u0442\u043e\u0440-");
     ASSERT_TRUE(install.Ready());
-    VorlaneProcess app(install.Exe());
-    ASSERT_TRUE(app.Started()) << "error " << app.StartError();
-    EXPECT_EQ(TripleOfRunningProgram(app), kTripleFlagSet);
-    app.Click(IDC_TEST);
+    VorlaneProcess program(install.Exe());
+    ASSERT_TRUE(program.Started()) << "error " << program.StartError();
+    EXPECT_EQ(TripleOfRunningProgram(program), kTripleFlagSet);
+    program.Click(IDC_TEST);
     ASSERT_EQ(WrSimPeek(kRegManualMode), 1);
     DWORD from = WrSimLogCount();
-    app.Kill();
+    program.Kill();
     EXPECT_TRUE(WaitFor([] { return WrSimPeek(kRegManualMode) == 0 && GuardianPids().empty(); }))
         << "the fan stayed manual";
     WRSIM_CALL c = {};
@@ -242,23 +220,22 @@ TEST_F(BadInputTest, FolderNamedOutsideTheCodePageReadsLedIniAndGuardsTheFan) {
 }
 
 TEST_F(BadInputTest, MissingLibraryEndsTheProcessWithoutAWindow) {
-    InstallDir dir;
     ASSERT_TRUE(::DeleteFileA((dir.Path() + "\\WrRdIO.dll").c_str()));
     // On Windows the loader would otherwise wait in a message box for a user.
     UINT oldMode = ::SetErrorMode(SEM_FAILCRITICALERRORS);
-    VorlaneProcess app(dir);
+    VorlaneProcess program(dir);
     ::SetErrorMode(oldMode);
-    ASSERT_TRUE(app.Started());
+    ASSERT_TRUE(program.Started());
     bool sawWindow = false;
     bool ended = WaitFor(
         [&] {
-            if (!TopLevelWindowsOf(app.Pid()).empty()) sawWindow = true;
-            return !app.Running();
+            if (!TopLevelWindowsOf(program.Pid()).empty()) sawWindow = true;
+            return !program.Running();
         },
         30000);
     ASSERT_TRUE(ended) << "still running without its library";
     EXPECT_FALSE(sawWindow);
-    EXPECT_EQ(app.ExitCode(), kStatusDllNotFound) << std::hex << app.ExitCode();
+    EXPECT_EQ(program.ExitCode(), kStatusDllNotFound) << std::hex << program.ExitCode();
 }
 
 // The single-instance rule rests on the window alone: copies started before any
@@ -266,7 +243,6 @@ TEST_F(BadInputTest, MissingLibraryEndsTheProcessWithoutAWindow) {
 TEST_F(BadInputTest, ManyCopiesAtOnceLeaveOnlyCopiesWithWindows) {
     for (size_t count : {2u, 3u, 10u}) {
         SCOPED_TRACE(std::to_string(count) + " copies");
-        InstallDir dir;
         WrSimLogClear();
         std::vector<std::unique_ptr<VorlaneProcess>> copies;
         for (size_t i = 0; i < count; ++i) copies.emplace_back(new VorlaneProcess(dir));

@@ -3,19 +3,16 @@
 #include <gtest/gtest.h>
 
 #include "ec/EcProtocol.h"
-#include "tests/e2e/Harness.h"
+#include "tests/common/EcTest.h"
 #include "ui/resource.h"
 
 namespace {
 
-class ManualTest : public ::testing::Test {
+class ManualTest : public EcTest {
   protected:
     void SetUp() override {
-        UseOwnSimulatedEc();
-        WrSimReset(3);
-        WrSimLogClear();
-        app.reset(new VorlaneProcess(dir));
-        ASSERT_NE(app->WaitForMainWindow(), nullptr);
+        EcTest::SetUp();
+        Start();
     }
     // A write still held would keep a guardian waiting for ever.
     void TearDown() override { WrSimHoldWrites(kRegManualMode, -1); }
@@ -52,7 +49,6 @@ class ManualTest : public ::testing::Test {
         }
         return found;
     }
-    size_t CallCount() { return CallsOf(app->Pid()).size(); }
     // Writes by any process since the log counted `from` calls: the
     // program's, and its guardian's once the program is gone.
     static std::vector<WRSIM_CALL> WritesByAnyone(size_t from) {
@@ -84,9 +80,6 @@ class ManualTest : public ::testing::Test {
     int SliderPos() {
         return static_cast<int>(::SendMessageA(app->Item(IDC_PWM_SLIDER), TBM_GETPOS, 0, 0));
     }
-
-    InstallDir dir;
-    std::unique_ptr<VorlaneProcess> app;
 };
 
 TEST_F(ManualTest, TestWithPwm4SwitchesModeThenZeroesItsDutyAndStopsReadingDuty) {
@@ -355,8 +348,17 @@ TEST_F(ManualTest, ASecondCopyTakesTheFanOnlyAfterTheFirstHandedItBack) {
             EXPECT_FALSE(second->Running()) << "a copy ran beside one still handing back";
         }
         if (second->Running()) {
+            // Its own guardian first (beside the first one's, still writing),
+            // so that its Test comes to the fan at once.
+            EXPECT_TRUE(WaitFor([&] {
+                size_t watchers = 0;
+                for (DWORD pid : GuardianPids()) watchers += ParentPid(pid) != second->Pid();
+                return watchers == 2;
+            }));
             PostCommand(*second, IDC_TEST);
-            WaitFor(secondTookFan, 2000);
+            // Long enough for a 1 that does not wait, well short of how long
+            // the 1 waits for the 0.
+            WaitFor(secondTookFan, 4000);
         }
         WrSimHoldWrites(kRegManualMode, -1);
         if (!kill) {

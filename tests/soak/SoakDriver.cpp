@@ -15,12 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/Counters.h"
-#include "tests/e2e/Harness.h"
+#include "ec/EcProtocol.h"
+#include "tests/common/Counters.h"
+#include "tests/common/Harness.h"
+#include "ui/resource.h"
 
 namespace {
 
-const WORD kManualMode = 0x9130;
 const DWORD kPhaseMs = 6000;
 const DWORD kActionMs = 1500;
 const long kHandleTolerance = 5;
@@ -158,12 +159,12 @@ class Soak {
     void UserAction() {
         switch (Next() % 5) {
             case 0:
-                Send(m_app.Item(1041), BM_CLICK, 0, 0);
+                Send(m_app.Item(IDC_TEST), BM_CLICK, 0, 0);
                 ++m_tests;
                 break;
             case 1: {
                 int pos = static_cast<int>(Next() % 128);
-                HWND hSlider = m_app.Item(1042);
+                HWND hSlider = m_app.Item(IDC_PWM_SLIDER);
                 if (Send(hSlider, TBM_SETPOS, TRUE, pos)) {
                     Send(m_app.MainWindow(), WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, pos),
                          reinterpret_cast<LPARAM>(hSlider));
@@ -172,11 +173,11 @@ class Soak {
                 break;
             }
             case 2:
-                Send(m_app.Item(1000), BM_CLICK, 0, 0);
+                Send(m_app.Item(IDC_STOP), BM_CLICK, 0, 0);
                 ++m_stops;
                 break;
             case 3:
-                Send(m_app.Item(Next() % 2 ? 1050 : 1051), BM_CLICK, 0, 0);
+                Send(m_app.Item(Next() % 2 ? IDC_PWM0 : IDC_PWM4), BM_CLICK, 0, 0);
                 ++m_channels;
                 break;
             default:
@@ -212,12 +213,12 @@ class Soak {
         Normal();
         RunPhase("normal", kPhaseMs);
 
-        WrSimSetFault(0x9118, 300);
-        WrSimSetFault(0x9115, 65535);
-        WrSimSetFault(0x1803, 1000);
-        WrSimSetFault(0x1805, 256);
-        WrSimSetFault(0x1821, 0x104);
-        WrSimSetFault(0x181F, 0x7FFFFF04);
+        WrSimSetFault(kRegCpuTemp, 300);
+        WrSimSetFault(kRegEnvTemp, 65535);
+        WrSimSetFault(kRegDutyPwm0, 1000);
+        WrSimSetFault(kRegDutyPwm4, 256);
+        WrSimSetFault(kRegTachHighPwm0, 0x104);
+        WrSimSetFault(kRegTachHighPwm4, 0x7FFFFF04);
         RunPhase("above 255", kPhaseMs);
         WrSimClearFaults();
 
@@ -230,10 +231,12 @@ class Soak {
 
         WrSimFreeze(TRUE);
         const WORD kCounts[] = {0x0000, 0xFFFF, 0x0001, 0x007F};
+        const WORD kTachs[2][2] = {{kRegTachHighPwm0, kRegTachLowPwm0},
+                                   {kRegTachHighPwm4, kRegTachLowPwm4}};
         for (WORD count : kCounts) {
-            for (WORD high : {0x1821, 0x181F}) {
-                WrSimPoke(high, count >> 8);
-                WrSimPoke(high - 1, count & 0xFF);
+            for (const WORD* tach : kTachs) {
+                WrSimPoke(tach[0], count >> 8);
+                WrSimPoke(tach[1], count & 0xFF);
             }
             RunPhase("tachometer extremes", kPhaseMs / 4);
         }
@@ -323,12 +326,98 @@ void PrintGrownAllocations(const Sample& from, const Sample& to) {
     }
 }
 
+// The samples a run compares: after the first cycle, the largest, the last.
+struct Samples {
+    Sample early, peak, end;
+    unsigned cycles = 1;
+};
+
+// Cycles until the time is up or something failed. The early sample follows
+// one full cycle: every code path has run once.
+Samples RunCycles(Soak& soak, VorlaneProcess& app, DWORD totalMs) {
+    const DWORD started = ::GetTickCount();
+    LeakInjector leak(app.Handle());
+    if (leak.KibPerMin() > 0) printf("  injecting a leak of %d KiB a minute\n", leak.KibPerMin());
+    soak.OneCycle();
+    leak.CatchUp();
+    Samples r;
+    r.early = r.peak = Measure(app);
+    while (!soak.Failed() && ::GetTickCount() - started < totalMs) {
+        soak.OneCycle();
+        leak.CatchUp();
+        ++r.cycles;
+        Sample s = Measure(app);
+        printf("  cycle %u: handles %ld, private bytes %lld, GDI objects %ld\n", r.cycles,
+               s.handles, s.privateBytes, s.gdi);
+        fflush(stdout);
+        r.peak.handles = std::max(r.peak.handles, s.handles);
+        r.peak.privateBytes = std::max(r.peak.privateBytes, s.privateBytes);
+        r.peak.gdi = std::max(r.peak.gdi, s.gdi);
+    }
+    r.end = Measure(app);
+    printf(
+        "Vorlane soak: %.1f min, %u cycles, %u phases, %u user actions "
+        "(Test %u, Stop %u, slider %u, channel %u), %lu EC calls\n",
+        (::GetTickCount() - started) / 60000.0, r.cycles, soak.m_phases, soak.m_actions,
+        soak.m_tests, soak.m_stops, soak.m_slides, soak.m_channels,
+        static_cast<unsigned long>(WrSimLogCount()));
+    printf("  EC calls in the quietest phase: %lu\n",
+           static_cast<unsigned long>(soak.m_minPhaseCalls));
+    return r;
+}
+
+// One counter from the early sample to the end, against its tolerance; only
+// a counter proved to work here is trusted. False when it grew too much.
+bool CheckGrowth(Soak& soak, const char* pszName, bool bWorks, long long early, long long end,
+                 long long peak, long long tolerance) {
+    if (!bWorks) {
+        printf("  %s: SKIPPED, no counter here sees them in another process\n", pszName);
+        return true;
+    }
+    const bool bOk = end - early <= tolerance;
+    printf("  %s: early %lld, end %lld (%+lld), peak %lld (tolerance +%lld): %s\n", pszName, early,
+           end, end - early, peak, tolerance, bOk ? "ok" : "GREW");
+    if (!bOk) soak.Fail(std::string(pszName) + " grew");
+    return bOk;
+}
+
+// The window answers within a second.
+void CheckAnswers(Soak& soak, VorlaneProcess& app) {
+    DWORD_PTR ignored = 0;
+    DWORD pingStart = ::GetTickCount();
+    bool bAnswered = ::SendMessageTimeoutA(app.MainWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000,
+                                           &ignored) != 0;
+    printf("  window answered WM_NULL: %s (%lu ms)\n", bAnswered ? "yes" : "NO",
+           static_cast<unsigned long>(::GetTickCount() - pingStart));
+    if (!bAnswered) soak.Fail("the window did not answer WM_NULL within 1000 ms");
+}
+
+// Exit in manual mode hands the fan back.
+void CheckExit(Soak& soak, VorlaneProcess& app) {
+    bool bOk = false;
+    DWORD exitMs = 0;
+    int manualAfterTest = -1, manualAfterExit = -1;
+    if (app.Running()) {
+        soak.Send(app.Item(IDC_TEST), BM_CLICK, 0, 0);
+        manualAfterTest = WrSimPeek(kRegManualMode);
+        DWORD exitStart = ::GetTickCount();
+        ::PostMessageA(app.Item(IDC_EXIT), BM_CLICK, 0, 0);
+        bool bEnded = app.WaitForExit(10000);
+        exitMs = ::GetTickCount() - exitStart;
+        manualAfterExit = WrSimPeek(kRegManualMode);
+        bOk = bEnded && manualAfterTest == 1 && manualAfterExit == 0;
+    }
+    printf("  Exit in manual mode: manual mode %d after Test, %d after Exit, ended in %lu ms: %s\n",
+           manualAfterTest, manualAfterExit, static_cast<unsigned long>(exitMs),
+           bOk ? "ok" : "FAILED");
+    if (!bOk) soak.Fail("Exit in manual mode did not end the program with manual mode 0");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     double minutes = argc > 1 ? atof(argv[1]) : 10.0;
     if (minutes <= 0) minutes = 10.0;
-    const DWORD totalMs = static_cast<DWORD>(minutes * 60000);
 
     UseOwnSimulatedEc();
     WrSimReset(7);
@@ -340,102 +429,22 @@ int main(int argc, char** argv) {
         printf("FAIL: Vorlane.exe did not show its window\n");
         return 1;
     }
-    const DWORD started = ::GetTickCount();
-    const bool handlesVerified = HandleCountWorks(app.Handle(), app.Pid());
-    const bool memoryVerified = PrivateBytesWork(app.Handle());
-    const bool gdiVerified = GdiCountWorks();
+    const bool bHandlesWork = HandleCountWorks(app.Handle(), app.Pid());
+    const bool bMemoryWorks = PrivateBytesWork(app.Handle());
+    const bool bGdiWorks = GdiCountWorks();
 
     Soak soak(app);
-    LeakInjector leak(app.Handle());
-    if (leak.KibPerMin() > 0) printf("  injecting a leak of %d KiB a minute\n", leak.KibPerMin());
-    // The early sample follows one full cycle: every code path has run once.
-    soak.OneCycle();
-    leak.CatchUp();
-    Sample early = Measure(app);
-    Sample peak = early;
-    unsigned cycles = 1;
-    while (!soak.Failed() && ::GetTickCount() - started < totalMs) {
-        soak.OneCycle();
-        leak.CatchUp();
-        ++cycles;
-        Sample s = Measure(app);
-        printf("  cycle %u: handles %ld, private bytes %lld, GDI objects %ld\n", cycles, s.handles,
-               s.privateBytes, s.gdi);
-        fflush(stdout);
-        peak.handles = std::max(peak.handles, s.handles);
-        peak.privateBytes = std::max(peak.privateBytes, s.privateBytes);
-        peak.gdi = std::max(peak.gdi, s.gdi);
+    const Samples s = RunCycles(soak, app, static_cast<DWORD>(minutes * 60000));
+    CheckAnswers(soak, app);
+    CheckGrowth(soak, "handles", bHandlesWork, s.early.handles, s.end.handles, s.peak.handles,
+                kHandleTolerance);
+    if (!CheckGrowth(soak, "private bytes", bMemoryWorks, s.early.privateBytes, s.end.privateBytes,
+                     s.peak.privateBytes, kPrivateToleranceBytes)) {
+        PrintGrownAllocations(s.early, s.end);
     }
-    Sample end = Measure(app);
-    const DWORD ranMs = ::GetTickCount() - started;
-
-    // The window answers within a second.
-    DWORD_PTR ignored = 0;
-    DWORD pingStart = ::GetTickCount();
-    bool answered = ::SendMessageTimeoutA(app.MainWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000,
-                                          &ignored) != 0;
-    DWORD pingMs = ::GetTickCount() - pingStart;
-    if (!answered) soak.Fail("the window did not answer WM_NULL within 1000 ms");
-
-    bool handlesOk = !handlesVerified || end.handles - early.handles <= kHandleTolerance;
-    if (!handlesOk) soak.Fail("handle count grew");
-    bool memoryOk =
-        !memoryVerified || end.privateBytes - early.privateBytes <= kPrivateToleranceBytes;
-    if (!memoryOk) soak.Fail("private bytes grew");
-    bool gdiMeasured = gdiVerified && early.gdi > 0 && end.gdi > 0;
-    bool gdiOk = !gdiMeasured || end.gdi - early.gdi <= kHandleTolerance;
-    if (!gdiOk) soak.Fail("GDI objects grew");
-
-    // Exit in manual mode hands the fan back.
-    bool exitOk = false;
-    DWORD exitMs = 0;
-    int manualAfterTest = -1, manualAfterExit = -1;
-    if (app.Running()) {
-        soak.Send(app.Item(1041), BM_CLICK, 0, 0);
-        manualAfterTest = WrSimPeek(kManualMode);
-        DWORD exitStart = ::GetTickCount();
-        ::PostMessageA(app.Item(1006), BM_CLICK, 0, 0);
-        bool ended = app.WaitForExit(10000);
-        exitMs = ::GetTickCount() - exitStart;
-        manualAfterExit = WrSimPeek(kManualMode);
-        exitOk = ended && manualAfterTest == 1 && manualAfterExit == 0;
-    }
-    if (!exitOk) soak.Fail("Exit in manual mode did not end the program with 0x9130 at 0");
-
-    printf(
-        "Vorlane soak: %.1f min, %u cycles, %u phases, %u user actions "
-        "(Test %u, Stop %u, slider %u, channel %u), %lu EC calls\n",
-        ranMs / 60000.0, cycles, soak.m_phases, soak.m_actions, soak.m_tests, soak.m_stops,
-        soak.m_slides, soak.m_channels, static_cast<unsigned long>(WrSimLogCount()));
-    printf("  EC calls in the quietest phase: %lu\n",
-           static_cast<unsigned long>(soak.m_minPhaseCalls));
-    printf("  window answered WM_NULL: %s (%lu ms)\n", answered ? "yes" : "NO",
-           static_cast<unsigned long>(pingMs));
-    if (handlesVerified) {
-        printf("  handles: early %ld, end %ld, peak %ld (tolerance +%ld): %s\n", early.handles,
-               end.handles, peak.handles, kHandleTolerance, handlesOk ? "ok" : "GREW");
-    } else {
-        printf("  handles: SKIPPED, no counter here sees another process's handles\n");
-    }
-    if (memoryVerified) {
-        printf(
-            "  private bytes: early %lld, end %lld (%+lld), peak %lld (tolerance +%lld KiB): "
-            "%s\n",
-            early.privateBytes, end.privateBytes, end.privateBytes - early.privateBytes,
-            peak.privateBytes, kPrivateToleranceBytes / 1024, memoryOk ? "ok" : "GREW");
-        if (!memoryOk) PrintGrownAllocations(early, end);
-    } else {
-        printf("  private bytes: SKIPPED, no counter here sees another process's memory\n");
-    }
-    if (gdiMeasured) {
-        printf("  GDI objects: early %ld, end %ld, peak %ld (tolerance +%ld): %s\n", early.gdi,
-               end.gdi, peak.gdi, kHandleTolerance, gdiOk ? "ok" : "GREW");
-    } else {
-        printf("  GDI objects: SKIPPED, no counter here sees GDI objects\n");
-    }
-    printf("  Exit in manual mode: 0x9130 %d after Test, %d after Exit, ended in %lu ms: %s\n",
-           manualAfterTest, manualAfterExit, static_cast<unsigned long>(exitMs),
-           exitOk ? "ok" : "FAILED");
+    CheckGrowth(soak, "GDI objects", bGdiWorks && s.early.gdi > 0 && s.end.gdi > 0, s.early.gdi,
+                s.end.gdi, s.peak.gdi, kHandleTolerance);
+    CheckExit(soak, app);
     for (const std::string& f : soak.Failures()) printf("  FAILURE: %s\n", f.c_str());
     printf("RESULT: %s\n", soak.Failed() ? "FAIL" : "PASS");
     return soak.Failed() ? 1 : 0;

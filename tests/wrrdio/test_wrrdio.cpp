@@ -10,6 +10,7 @@
 
 #include "WrRdIO.h"
 #include "WrRdIOSim.h"
+#include "tests/common/EcTest.h"
 
 namespace {
 
@@ -38,47 +39,21 @@ int AutoDutyAt(BYTE temp) {
     return WrSimPeek(kDuty[0]);
 }
 
-std::string ExeDir() {
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(NULL, path, MAX_PATH);
-    while (n > 0 && path[n - 1] != '\\') --n;
-    return std::string(path, n);
-}
-
 // Runs the peer process (sharing this process's environment, so its EC) and
 // returns its exit code, which is the result of its one EC call.
 DWORD RunPeer(const std::string& args, DWORD* pid = NULL) {
-    std::string cmd = "\"" + ExeDir() + "wrrdio_peer.exe\" " + args;
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi;
-    if (!CreateProcessA(NULL, &cmd[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) return 9999;
-    DWORD code = 9998;
-    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(pi.hProcess, &code);
-    else
-        TerminateProcess(pi.hProcess, 1);
-    if (pid) *pid = pi.dwProcessId;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
+    VorlaneProcess peer(Widen(TestBinaryDir() + "\\wrrdio_peer.exe"), NULL, Widen(" " + args));
+    if (pid) *pid = peer.Pid();
+    return peer.WaitForExit(60000) ? peer.ExitCode() : 9998;
 }
 
 // Every case starts from a freshly powered EC of this process's own, frozen
-// so that only what the case does moves it.
-class Ec : public ::testing::Test {
+// so that only what the case does moves it, and traced only where it asks.
+class Ec : public EcTest {
   protected:
     void SetUp() override {
-        static bool named = false;
-        if (!named) {
-            char name[64];
-            snprintf(name, sizeof(name), "Local\\VorlaneTestEC-%lu", GetCurrentProcessId());
-            SetEnvironmentVariableA("WRRDIO_SIM_NAME", name);
-            SetEnvironmentVariableA("WRRDIO_TRACE", NULL);
-            named = true;
-        }
-        WrSimReset(1234);
-        WrSimFreeze(TRUE);
+        EcTest::SetUp();
+        SetEnvironmentVariableA("WRRDIO_TRACE", NULL);
     }
 };
 

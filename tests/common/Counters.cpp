@@ -1,4 +1,4 @@
-#include "tests/e2e/Counters.h"
+#include "tests/common/Counters.h"
 
 #include <psapi.h>
 #include <winternl.h>

@@ -1,26 +1,19 @@
-// The framework's GDI and window wrappers and the off-screen surface, on
-// memory contexts of known format and through the process's free GDI handle
-// slots.
+// The framework's wrappers: GDI objects and their temporary wrappers, window
+// wrappers across threads, data exchange with controls, and strings.
 #include <gtest/gtest.h>
 
-#include "ChartTestSupport.h"
+#include <string>
+
 #include "chart/MemDC.h"
+#include "framework/Afx.h"
+#include "tests/common/GdiTarget.h"
 
 // The framework's idle-point clean-up of temporary window wrappers.
 void AfxDeleteTempWndMap();
 
 namespace {
 
-const COLORREF kBack = RGB(10, 20, 30);
-const COLORREF kOld = RGB(200, 200, 200);
 const COLORREF kInk = RGB(255, 0, 0);
-
-class MemDCProbe : public CMemDC {
-  public:
-    using CMemDC::CMemDC;
-    using CMemDC::m_bOffscreen;
-    using CMemDC::m_rcArea;
-};
 
 int BitsOf(HGDIOBJ hBitmap) {
     BITMAP bm = {};
@@ -147,95 +140,70 @@ TEST(GdiWrappers, CompatibleBitmapTakesTheTargetsFormat) {
     EXPECT_EQ(32, BitsOf(deep));
 }
 
-TEST(MemDC, OffscreenSurfaceReachesTheTargetOnlyWhenDestroyedAtItsArea) {
-    DibTarget target(40, 30, kOld);
-    ::SetBkColor(target.hdc(), kBack);
-    RECT rcArea = {5, 4, 25, 20};
-    auto* pSurface = new MemDCProbe(target.dc(), &rcArea);
-    EXPECT_TRUE(pSurface->m_bOffscreen);
-    BITMAP bm = {};
-    ::GetObjectA(::GetCurrentObject(pSurface->m_hDC, OBJ_BITMAP), sizeof(bm), &bm);
-    EXPECT_EQ(20, bm.bmWidth);
-    EXPECT_EQ(16, bm.bmHeight);
-    pSurface->FillSolidRect(5, 4, 1, 1, kInk);  // the bitmap's first pixel
-    EXPECT_EQ(kOld, target.Pixel(5, 4));
-    delete pSurface;
+// The data exchange remembers control handles; a control that was destroyed
+// and made again under the same id must get the text, not the dead handle.
+class TextExchangeDlg : public CDialog {
+  public:
+    TextExchangeDlg() : CDialog(0) {}
+    CString m_strText;
 
-    EXPECT_EQ(kInk, target.Pixel(5, 4));
-    EXPECT_EQ(kBack, target.Pixel(6, 4));
-    EXPECT_EQ(kBack, target.Pixel(24, 19));
-    for (POINT pt : {POINT{4, 4}, POINT{25, 19}, POINT{24, 20}}) {
-        EXPECT_EQ(kOld, target.Pixel(pt.x, pt.y));
-    }
+  protected:
+    void DoDataExchange(CDataExchange* pDX) override { DDX_Text(pDX, kFieldId, m_strText); }
+
+  public:
+    static const int kFieldId = 42;
+};
+
+// What a field shows after the dialog's data exchange has put `psz` in it.
+std::string Exchanged(TextExchangeDlg& dlg, HWND hField, const char* psz) {
+    dlg.m_strText = psz;
+    dlg.UpdateData(FALSE);
+    char text[32] = "";
+    ::GetWindowTextA(hField, text, sizeof(text));
+    return text;
 }
 
-TEST(MemDC, LentSurfaceKeepsTheDrawingAndGetsItsMappingBack) {
-    DibTarget target(40, 30, kOld);
-    DibTarget lender(20, 16, kBack);
-    ::SetMapMode(lender.hdc(), MM_LOMETRIC);
-    RECT rcArea = {5, 4, 25, 20};
-    int nFree = FreeGdiSlots();
-    {
-        MemDCProbe surface(target.dc(), &rcArea, lender.dc());
-        EXPECT_TRUE(surface.m_bOffscreen);
-        EXPECT_EQ(MM_TEXT, surface.GetMapMode());
-        surface.FillSolidRect(5, 4, 1, 1, kInk);  // the area's first pixel
-        EXPECT_EQ(kOld, target.Pixel(5, 4));
-    }
-    EXPECT_EQ(nFree, FreeGdiSlots());
-    EXPECT_EQ(kInk, target.Pixel(5, 4));
-    EXPECT_EQ(kBack, target.Pixel(24, 19));  // the lender's pixels, not cleared
-    EXPECT_EQ(kOld, target.Pixel(4, 4));
-    EXPECT_EQ(MM_LOMETRIC, ::GetMapMode(lender.hdc()));
-    POINT ptOrg = {-1, -1};
-    ::GetWindowOrgEx(lender.hdc(), &ptOrg);
-    EXPECT_EQ(0, ptOrg.x);
-    EXPECT_EQ(0, ptOrg.y);
-    ::SetMapMode(lender.hdc(), MM_TEXT);
-    EXPECT_EQ(kInk, lender.Pixel(0, 0));
+TEST(DataExchangeTest, TextReachesAControlMadeAgainUnderTheSameId) {
+    HWND hHost = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 200, 100, nullptr, nullptr,
+                                   nullptr, nullptr);
+    auto makeField = [&] {
+        return ::CreateWindowExA(0, "EDIT", "", WS_CHILD, 0, 0, 80, 20, hHost,
+                                 reinterpret_cast<HMENU>(TextExchangeDlg::kFieldId), nullptr,
+                                 nullptr);
+    };
+    TextExchangeDlg dlg;
+    ASSERT_TRUE(dlg.Attach(hHost));
+    HWND hFirst = makeField();
+    EXPECT_EQ(Exchanged(dlg, hFirst, "first"), "first");
+    ::DestroyWindow(hFirst);
+    HWND hSecond = makeField();
+    EXPECT_EQ(Exchanged(dlg, hSecond, "second"), "second");
+
+    // A second field of another dialog under the same id is not this dialog's.
+    HWND hOtherHost = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 200, 100, nullptr, nullptr,
+                                        nullptr, nullptr);
+    ::SetParent(hSecond, hOtherHost);
+    HWND hThird = makeField();
+    EXPECT_EQ(Exchanged(dlg, hThird, "third"), "third");
+    char text[32] = "";
+    ::GetWindowTextA(hSecond, text, sizeof(text));
+    EXPECT_STREQ(text, "second");
+
+    // The locale's ordering ignores the soft hyphen: these texts compare equal there.
+    ::SetWindowTextA(hThird, "1\xAD");
+    EXPECT_EQ(Exchanged(dlg, hThird, "\xAD\x31"), "\xAD\x31");
+
+    dlg.Detach();
+    ::DestroyWindow(hOtherHost);
+    ::DestroyWindow(hHost);
 }
 
-TEST(MemDC, NullAreaIsTheTargetsClipBox) {
-    DibTarget target(40, 30, kOld);
-    ::IntersectClipRect(target.hdc(), 10, 12, 30, 18);
-    MemDCProbe surface(target.dc(), nullptr);
-    RECT rcExpected = {10, 12, 30, 18};
-    EXPECT_TRUE(::EqualRect(&rcExpected, &surface.m_rcArea));
-}
-
-TEST(MemDC, PrintingTargetIsDrawnOnDirectlyAndKeepsItsContext) {
-    DibTarget target(40, 30, kOld);
-    ::SetBkColor(target.hdc(), kBack);
-    CDC printer;
-    printer.Attach(target.hdc());
-    printer.m_bPrinting = TRUE;
-    RECT rcArea = {2, 2, 20, 20};
-    int nFree = FreeGdiSlots();
-    {
-        MemDCProbe surface(&printer, &rcArea);
-        EXPECT_FALSE(surface.m_bOffscreen);
-        EXPECT_TRUE(surface.IsPrinting());
-        EXPECT_EQ(nFree, FreeGdiSlots());
-        EXPECT_EQ(kBack, target.Pixel(3, 3));
-        surface.FillSolidRect(5, 5, 1, 1, kInk);
-        EXPECT_EQ(kInk, target.Pixel(5, 5));
-    }
-    EXPECT_EQ(static_cast<DWORD>(OBJ_MEMDC), ::GetObjectType(target.hdc()));
-    EXPECT_EQ(kOld, target.Pixel(1, 1));
-    printer.Detach();
-}
-
-TEST(MemDC, WithoutHandlesForContextOrBitmapItDrawsOnTheTarget) {
-    DibTarget target(40, 30, kOld);
-    RECT rcArea = {0, 0, 40, 30};
-    for (int nKeepFree : {0, 1}) {  // one slot: a context but no bitmap
-        GdiExhauster full(nKeepFree);
-        MemDCProbe surface(target.dc(), &rcArea);
-        EXPECT_FALSE(surface.m_bOffscreen);
-        surface.FillSolidRect(7, 7, 1, 1, kInk);
-        EXPECT_EQ(kInk, target.Pixel(7, 7));
-        ::SetPixelV(target.hdc(), 7, 7, kOld);
-    }
+// In Shift-JIS 0x95 0x5C is one character whose trail byte is a backslash.
+TEST(StringTest, ReverseFindSkipsTrailBytes) {
+    CString strPath("C:\\X\\\x95\x5C.exe");
+    EXPECT_EQ(strPath.ReverseFind('\\', 932), 4);
+    EXPECT_EQ(strPath.ReverseFind('\\', 1252), 6);
+    EXPECT_EQ(strPath.ReverseFind('/', 932), -1);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "wrrdio/WrRdIOSim.h"
 
 extern const char kMainCaption[];
+extern const char kAboutCaption[];
 
 // Waits until `condition` holds or `timeoutMs` passes; returns the last result.
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
@@ -25,8 +26,12 @@ std::string TestBinaryDir();
 // A file's bytes; empty when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
 
-// Removes a folder with everything in it.
+// Removes a folder with everything in it; the wide form takes \\?\ paths.
+void RemoveFolderTree(const std::wstring& dir);
 void RemoveFolderTree(const std::string& dir);
+
+// A path or name in the ANSI code page, as UTF-16.
+std::wstring Widen(const std::string& s);
 
 // Top-level windows that belong to `pid`, visible or not.
 std::vector<HWND> TopLevelWindowsOf(DWORD pid);
@@ -49,9 +54,11 @@ class InstallDir {
 class VorlaneProcess {
   public:
     explicit VorlaneProcess(const InstallDir& dir);
-    // Starts the program at any path, including \\?\ paths; StartError() tells
-    // why it could not be started.
-    explicit VorlaneProcess(const std::wstring& exePath, const wchar_t* currentDir = nullptr);
+    // Starts the program, or a helper of the tests, at any path, including
+    // \\?\ paths, with `args` after the quoted path; StartError() tells why it
+    // could not be started.
+    explicit VorlaneProcess(const std::wstring& exePath, const wchar_t* currentDir = nullptr,
+                            const std::wstring& args = L"");
     ~VorlaneProcess();
 
     DWORD StartError() const { return m_startError; }

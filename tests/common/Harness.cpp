@@ -1,11 +1,14 @@
-#include "tests/e2e/Harness.h"
+#include "tests/common/Harness.h"
 
 #include <commctrl.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
 
+#include "ui/resource.h"
+
 const char kMainCaption[] = "Vorlane by Tobrin Quarvisk..";
+const char kAboutCaption[] = "About Vorlane";
 
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
     DWORD start = ::GetTickCount();
@@ -23,37 +26,6 @@ void UseOwnSimulatedEc() {
     ::SetEnvironmentVariableA("WRRDIO_SIM_NAME", name);
 }
 
-namespace {
-
-std::string ModuleDir() {
-    char path[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path);
-    return s.substr(0, s.rfind('\\'));
-}
-
-void RemoveTree(const std::string& dir) {
-    WIN32_FIND_DATAA fd;
-    HANDLE h = ::FindFirstFileA((dir + "\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = fd.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string full = dir + "\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(full);
-            } else {
-                ::SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileA(full.c_str());
-            }
-        } while (::FindNextFileA(h, &fd));
-        ::FindClose(h);
-    }
-    ::RemoveDirectoryA(dir.c_str());
-}
-
-}  // namespace
-
 InstallDir::InstallDir() {
     static int s_counter = 0;
     char tmp[MAX_PATH] = {};
@@ -62,17 +34,16 @@ InstallDir::InstallDir() {
     snprintf(name, sizeof(name), "%svorlane-e2e-%lu-%d", tmp,
              static_cast<unsigned long>(::GetCurrentProcessId()), ++s_counter);
     m_path = name;
-    RemoveTree(m_path);
+    RemoveFolderTree(m_path);
     ::CreateDirectoryA(m_path.c_str(), nullptr);
-    std::string src = ModuleDir();
-    ::CopyFileA((src + "\\Vorlane.exe").c_str(), ExePath().c_str(), FALSE);
-    for (const char* name : {"WrRdIO.dll", "VorlaneGuard.exe"}) {
-        ::CopyFileA((src + "\\" + name).c_str(), (m_path + "\\" + name).c_str(), FALSE);
+    for (const char* pszFile : {"Vorlane.exe", "WrRdIO.dll", "VorlaneGuard.exe"}) {
+        std::string file = std::string("\\") + pszFile;
+        ::CopyFileA((TestBinaryDir() + file).c_str(), (m_path + file).c_str(), FALSE);
     }
 }
 
 InstallDir::~InstallDir() {
-    RemoveTree(m_path);
+    RemoveFolderTree(m_path);
 }
 
 void InstallDir::WriteLedIni(const std::string& contents) {
@@ -84,21 +55,14 @@ void InstallDir::WriteLedIni(const std::string& contents) {
     fclose(f);
 }
 
-VorlaneProcess::VorlaneProcess(const InstallDir& dir) {
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    std::string cmd = "\"" + dir.ExePath() + "\"";
-    if (!::CreateProcessA(dir.ExePath().c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
-                          dir.Path().c_str(), &si, &m_pi)) {
-        m_startError = ::GetLastError();
-        m_pi = {};
-    }
-}
+VorlaneProcess::VorlaneProcess(const InstallDir& dir)
+    : VorlaneProcess(Widen(dir.ExePath()), Widen(dir.Path()).c_str()) {}
 
-VorlaneProcess::VorlaneProcess(const std::wstring& exePath, const wchar_t* currentDir) {
+VorlaneProcess::VorlaneProcess(const std::wstring& exePath, const wchar_t* currentDir,
+                               const std::wstring& args) {
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
-    std::wstring cmd = L"\"" + exePath + L"\"";
+    std::wstring cmd = L"\"" + exePath + L"\"" + args;
     if (!::CreateProcessW(exePath.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, currentDir,
                           &si, &m_pi)) {
         m_startError = ::GetLastError();
@@ -128,34 +92,19 @@ void VorlaneProcess::Kill() {
     m_hWnd = nullptr;
 }
 
-namespace {
-struct FindCtx {
-    DWORD pid;
-    HWND found;
-};
-BOOL CALLBACK FindMain(HWND hWnd, LPARAM lParam) {
-    FindCtx* ctx = reinterpret_cast<FindCtx*>(lParam);
-    DWORD pid = 0;
-    ::GetWindowThreadProcessId(hWnd, &pid);
-    char caption[64] = {};
-    char cls[16] = {};
-    ::GetWindowTextA(hWnd, caption, sizeof(caption));
-    ::GetClassNameA(hWnd, cls, sizeof(cls));
-    if (pid == ctx->pid && lstrcmpA(caption, kMainCaption) == 0 && lstrcmpA(cls, "#32770") == 0) {
-        ctx->found = hWnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-}  // namespace
-
 HWND VorlaneProcess::WaitForMainWindow(DWORD timeoutMs) {
     if (!Started()) return nullptr;
     WaitFor(
         [this] {
-            FindCtx ctx = {m_pi.dwProcessId, nullptr};
-            ::EnumWindows(FindMain, reinterpret_cast<LPARAM>(&ctx));
-            m_hWnd = ctx.found;
+            m_hWnd = nullptr;
+            for (HWND hWnd : TopLevelWindowsOf(Pid())) {
+                char caption[64] = {}, cls[16] = {};
+                ::GetWindowTextA(hWnd, caption, sizeof(caption));
+                ::GetClassNameA(hWnd, cls, sizeof(cls));
+                if (lstrcmpA(caption, kMainCaption) == 0 && lstrcmpA(cls, "#32770") == 0) {
+                    m_hWnd = hWnd;
+                }
+            }
             return m_hWnd != nullptr && ::IsWindowVisible(m_hWnd);
         },
         timeoutMs);
@@ -173,7 +122,7 @@ void VorlaneProcess::Click(int id) const {
 }
 
 void VorlaneProcess::MoveSlider(int pos, WORD code) const {
-    HWND hSlider = Item(1042);
+    HWND hSlider = Item(IDC_PWM_SLIDER);
     ::SendMessageA(hSlider, TBM_SETPOS, TRUE, pos);
     ::SendMessageA(m_hWnd, WM_HSCROLL, MAKEWPARAM(code, pos), reinterpret_cast<LPARAM>(hSlider));
 }
@@ -233,7 +182,10 @@ bool WaitForCalls(DWORD pid, size_t count, DWORD timeoutMs) {
 }
 
 std::string TestBinaryDir() {
-    return ModuleDir();
+    char path[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s(path);
+    return s.substr(0, s.rfind('\\'));
 }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -247,8 +199,36 @@ std::string ReadWholeFile(const std::string& path) {
     return data;
 }
 
+void RemoveFolderTree(const std::wstring& dir) {
+    WIN32_FIND_DATAW fd;
+    HANDLE h = ::FindFirstFileW((dir + L"\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring full = dir + L"\\" + name;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveFolderTree(full);
+            } else {
+                ::SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(full.c_str());
+            }
+        } while (::FindNextFileW(h, &fd));
+        ::FindClose(h);
+    }
+    ::RemoveDirectoryW(dir.c_str());
+}
+
 void RemoveFolderTree(const std::string& dir) {
-    RemoveTree(dir);
+    RemoveFolderTree(Widen(dir));
+}
+
+std::wstring Widen(const std::string& s) {
+    std::wstring w(s.size(), L'\0');
+    int n = ::MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), &w[0],
+                                  static_cast<int>(w.size()));
+    w.resize(n > 0 ? n : 0);
+    return w;
 }
 
 namespace {
