@@ -370,6 +370,8 @@ TEST_F(ManualTest, ASecondCopyTakesTheFanOnlyAfterTheFirstHandedItBack) {
             second->Click(IDC_TEST);
         }
         ASSERT_TRUE(WaitFor(secondTookFan, 15000)) << "the second copy never took the fan";
+        // The first copy's guardian has done all it would do once it is gone.
+        EXPECT_TRUE(WaitFor([] { return GuardianPids().size() == 1; })) << "a guardian stayed";
 
         WRSIM_CALL last = {};
         ASSERT_TRUE(LastModeWrite(from, &last));
