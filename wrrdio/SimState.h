@@ -15,7 +15,9 @@ const DWORD kRegisterCount = 0x10000;
 const DWORD kLogCapacity = 4096;
 const int kFanCount = 2;  // PWM0, PWM4
 
-// The registers the EC firmware reads or publishes.
+// The registers the EC firmware reads or publishes. Kept apart from the
+// program's ec/EcProtocol.h on purpose: an independent model catches a wrong
+// constant in the program.
 enum : WORD {
     kRegDutyPwm0 = 0x1803,
     kRegDutyPwm4 = 0x1805,
