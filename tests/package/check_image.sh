@@ -119,7 +119,7 @@ check_program() {
     [ "$saw_library" = yes ] || fail "$what does not import WrRdIO.dll"
 
     # Manifest and version, from windres' script form of the resources.
-    local rc manifest fixed text
+    local rc manifest
     rc="$("$windres" -i "$dir/Vorlane.exe" -O rc)" || {
         fail "$windres cannot read the resources of $dir/Vorlane.exe"
         return
@@ -129,17 +129,29 @@ check_program() {
     grep -qF 'level="requireAdministrator"' <<<"$manifest" ||
         fail "$what's manifest does not ask for administrator"
     grep -qF '>true</dpiAware>' <<<"$manifest" || fail "$what's manifest does not declare it DPI-aware"
-    fixed="$(sed -n 's/^ FILEVERSION \([0-9]*\), \([0-9]*\), \([0-9]*\), \([0-9]*\)$/\1.\2.\3.\4/p' <<<"$rc")"
-    [ "$fixed" = "$version" ] || fail "$what's fixed file version is '$fixed', not $version"
-    text="$(awk '
+    check_version "$what" "$rc"
+}
+
+# One value of the version information's US English strings.
+version_string() {
+    awk -v key="VALUE \"$2\", \"" '
         /BLOCK "040904b0"/ { inside = 1; next }
         inside && /^ *END/ { exit }
-        inside && /VALUE "FileVersion",/ { sub(/.*VALUE "FileVersion", "/, ""); sub(/"$/, ""); print }
-    ' <<<"$rc")"
+        inside && index($0, key) { sub(/.*VALUE "[A-Za-z]*", "/, ""); sub(/"$/, ""); print }
+    ' <<<"$1"
+}
+
+# The fixed version and the FileVersion text are the project's.
+check_version() {
+    local what="$1" rc="$2" fixed text
+    fixed="$(sed -n 's/^ FILEVERSION \([0-9]*\), \([0-9]*\), \([0-9]*\), \([0-9]*\)$/\1.\2.\3.\4/p' <<<"$rc")"
+    [ "$fixed" = "$version" ] || fail "$what's fixed file version is '$fixed', not $version"
+    text="$(version_string "$rc" FileVersion)"
     [ "$text" = "$version" ] || fail "$what's FileVersion text is '$text', not $version"
 }
 
-# The guardian loads the library by name only when it must write.
+# The guardian loads the library at run time, never imports it, and carries
+# a description, by which Task Manager lists it, that says what it is for.
 check_guardian() {
     local what="$arch VorlaneGuard.exe" guard dll
     dump_image "$what" "$dir/VorlaneGuard.exe" || return
@@ -148,6 +160,14 @@ check_guardian() {
     while read -r dll; do
         is_system_dll "$dll" || fail "$what imports $dll, which is not a Windows DLL"
     done < <(imported_dlls "$guard")
+    local rc
+    rc="$("$windres" -i "$dir/VorlaneGuard.exe" -O rc)" || {
+        fail "$windres cannot read the resources of $dir/VorlaneGuard.exe"
+        return
+    }
+    check_version "$what" "$rc"
+    version_string "$rc" FileDescription | grep -qF "fan guardian" ||
+        fail "$what's FileDescription does not say it is the fan guardian"
 }
 
 # The stand-in offers the same two names, and otherwise only its test
