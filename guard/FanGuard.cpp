@@ -18,13 +18,6 @@ HANDLE g_hWatcher = nullptr;      // the ready watcher, opened once it marked it
 HANDLE g_hFanLock = nullptr;
 std::wstring g_strGuardExe, g_strGuardArgs;
 
-void Trace(const char* pszText) {
-    char szLine[192];
-    snprintf(szLine, sizeof(szLine), "Vorlane: %s (error %lu)\n", pszText,
-             static_cast<unsigned long>(::GetLastError()));
-    ::OutputDebugStringA(szLine);
-}
-
 // A job that ends its processes together and lets none leave ends the
 // guardian with the program: a kill then hands nothing back.
 void TraceJobThatEndsTheGuardian() {
@@ -38,7 +31,8 @@ void TraceJobThatEndsTheGuardian() {
     const DWORD dwFlags = info.BasicLimitInformation.LimitFlags;
     if ((dwFlags & JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) &&
         !(dwFlags & (JOB_OBJECT_LIMIT_BREAKAWAY_OK | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK))) {
-        Trace("runs in a job that ends the fan guardian with it: a kill hands nothing back");
+        GuardTrace("Vorlane",
+                   "runs in a job that ends the fan guardian with it: a kill hands nothing back");
     }
 }
 
@@ -56,7 +50,7 @@ bool LaunchGuardian() {
         std::wstring args = std::wstring(kGuardModeDetach) + L" " + szHandles + g_strGuardArgs;
         hStarter = StartGuardProcess(g_strGuardExe.c_str(), args.c_str(), hSelf, hMap);
     }
-    if (hStarter == nullptr) Trace("the fan guardian did not start");
+    if (hStarter == nullptr) GuardTrace("Vorlane", "the fan guardian did not start");
     // The guardian holds its own copies now.
     if (hSelf != nullptr) ::CloseHandle(hSelf);
     if (hMap != nullptr) ::CloseHandle(hMap);
@@ -112,7 +106,8 @@ void SetState(LONG nState) {
 bool StartFanGuardian(const wchar_t* pszExeDir, BYTE bPlatformType) {
     if (g_hFanLock == nullptr) {
         g_hFanLock = ::CreateMutexW(nullptr, FALSE, kFanLockName);
-        if (g_hFanLock == nullptr) Trace("no fan lock; copies of Vorlane may overtake each other");
+        if (g_hFanLock == nullptr)
+            GuardTrace("Vorlane", "no fan lock; copies of Vorlane may overtake each other");
     }
     if (g_pWord != nullptr) return true;
     TraceJobThatEndsTheGuardian();
@@ -126,7 +121,8 @@ bool StartFanGuardian(const wchar_t* pszExeDir, BYTE bPlatformType) {
                       ? ::MapViewOfFile(g_hMap, FILE_MAP_WRITE, 0, 0, sizeof(FanGuardWord))
                       : nullptr;
     if (strLib.IsEmpty() || pView == nullptr) {
-        Trace("the fan guardian cannot be started; Vorlane hands the fan back itself");
+        GuardTrace("Vorlane",
+                   "the fan guardian cannot be started; Vorlane hands the fan back itself");
         if (pView != nullptr) ::UnmapViewOfFile(pView);
         if (g_hMap != nullptr) ::CloseHandle(g_hMap);
         g_hMap = nullptr;
@@ -143,7 +139,7 @@ bool StartFanGuardian(const wchar_t* pszExeDir, BYTE bPlatformType) {
 bool EnsureFanGuardian() {
     if (g_pWord == nullptr) return false;
     if (WaitForGuardian(kGuardReadyWaitMs)) return true;
-    Trace("no fan guardian watches; starting one again");
+    GuardTrace("Vorlane", "no fan guardian watches; starting one again");
     return LaunchGuardian() && WaitForGuardian(kGuardReadyWaitMs);
 }
 

@@ -21,13 +21,6 @@ namespace {
 typedef int(__stdcall* GetRegisterFn)(BYTE, BYTE, BYTE, BYTE, BYTE, BYTE, BYTE, BYTE, BYTE);
 typedef int(__stdcall* SetRegisterFn)(BYTE, BYTE, BYTE, BYTE, BYTE, BYTE, BYTE, BYTE, BYTE, BYTE);
 
-void Trace(const char* pszText) {
-    char szLine[160];
-    snprintf(szLine, sizeof(szLine), "VorlaneGuard: %s (error %lu)\n", pszText,
-             static_cast<unsigned long>(::GetLastError()));
-    ::OutputDebugStringA(szLine);
-}
-
 HANDLE HandleArg(const wchar_t* psz) {
     return reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(wcstoull(psz, nullptr, 10)));
 }
@@ -39,7 +32,7 @@ int Detach(wchar_t** argv) {
     HANDLE hWatcher =
         StartGuardProcess(strSelf, args.c_str(), HandleArg(argv[2]), HandleArg(argv[3]));
     if (hWatcher == nullptr) {
-        Trace("could not start the watcher");
+        GuardTrace("VorlaneGuard", "could not start the watcher");
         return 4;
     }
     ::CloseHandle(hWatcher);
@@ -57,7 +50,7 @@ void HandBack(GetRegisterFn pfnGet, SetRegisterFn pfnSet, BYTE bPlatform) {
                                  kEcReadConst1, kEcReadConst2);
         if ((nRead & 0xFF) == 0) return;
     }
-    Trace("0x9130 did not read back 0");
+    GuardTrace("VorlaneGuard", "0x9130 did not read back 0");
 }
 
 int Watch(wchar_t** argv) {
@@ -65,7 +58,7 @@ int Watch(wchar_t** argv) {
     FanGuardWord* pWord = static_cast<FanGuardWord*>(
         ::MapViewOfFile(HandleArg(argv[3]), FILE_MAP_WRITE, 0, 0, sizeof(FanGuardWord)));
     if (pWord == nullptr) {
-        Trace("could not map the shared word");
+        GuardTrace("VorlaneGuard", "could not map the shared word");
         return 5;
     }
     const BYTE bPlatform = wcstoul(argv[4], nullptr, 10) != 0 ? 1 : 0;
@@ -81,7 +74,7 @@ int Watch(wchar_t** argv) {
                        : nullptr;
     HANDLE hFanLock = ::CreateMutexW(nullptr, FALSE, kFanLockName);
     if (pfnGet == nullptr || pfnSet == nullptr || hFanLock == nullptr) {
-        Trace("could not reach WrRdIO.dll or the fan lock");
+        GuardTrace("VorlaneGuard", "could not reach WrRdIO.dll or the fan lock");
         return 7;
     }
     ::InterlockedExchange(&pWord->nWatcherPid, static_cast<LONG>(::GetCurrentProcessId()));

@@ -1,5 +1,6 @@
 #include "guard/GuardShared.h"
 
+#include <cstdio>
 #include <vector>
 
 HANDLE StartGuardProcess(const wchar_t* pszExe, const wchar_t* pszArgs, HANDLE hProcess,
@@ -37,4 +38,11 @@ HANDLE StartGuardProcess(const wchar_t* pszExe, const wchar_t* pszArgs, HANDLE h
     }
     ::CloseHandle(pi.hThread);
     return pi.hProcess;
+}
+
+void GuardTrace(const char* pszWho, const char* pszText) {
+    char szLine[192];
+    snprintf(szLine, sizeof(szLine), "%s: %s (error %lu)\n", pszWho, pszText,
+             static_cast<unsigned long>(::GetLastError()));
+    ::OutputDebugStringA(szLine);
 }

@@ -52,3 +52,7 @@ const int kGuardWriteAttempts = 3;
 // The new process's handle, or null (GetLastError tells why).
 HANDLE StartGuardProcess(const wchar_t* pszExe, const wchar_t* pszArgs, HANDLE hProcess,
                          HANDLE hMap);
+
+// One debug-output line, "<who>: <text> (error <last error>)": the guardian
+// reports nothing to the user, so this is all a failure leaves.
+void GuardTrace(const char* pszWho, const char* pszText);
