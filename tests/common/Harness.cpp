@@ -63,10 +63,24 @@ VorlaneProcess::VorlaneProcess(const std::wstring& exePath, const wchar_t* curre
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     std::wstring cmd = L"\"" + exePath + L"\"" + args;
-    if (!::CreateProcessW(exePath.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, currentDir,
-                          &si, &m_pi)) {
+    // Wine fails CreateProcess when the new process dies in its own start-up,
+    // before any of the program's code runs; on a loaded host that happens now
+    // and then. Say so and try again rather than fail a case that never ran.
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        if (::CreateProcessW(exePath.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
+                             currentDir, &si, &m_pi)) {
+            m_startError = 0;
+            return;
+        }
         m_startError = ::GetLastError();
         m_pi = {};
+        fprintf(stderr, "[harness] start %d failed with error %lu\n", attempt,
+                static_cast<unsigned long>(m_startError));
+        // A name the system cannot use stays unusable.
+        if (m_startError == ERROR_FILE_NOT_FOUND || m_startError == ERROR_PATH_NOT_FOUND ||
+            m_startError == ERROR_INVALID_NAME)
+            return;
+        ::Sleep(250);
     }
 }
 
