@@ -17,166 +17,84 @@ fail() {
 # Windows' own DLLs, by the names 64-bit Wine provides: the 32-bit program is
 # built from the same source as the 64-bit one, so a DLL that 64-bit Windows
 # lacks is no system DLL for either.
-system_dlls=
-for dir in /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/wine/x86_64-windows \
-    /usr/lib64/wine/x86_64-windows; do
-    if [ -f "$dir/kernel32.dll" ]; then
-        system_dlls="$dir"
-        break
-    fi
-done
-if [ -z "$system_dlls" ]; then
+system_dlls="$(dirname "$(ls /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/kernel32.dll \
+    /usr/lib/wine/x86_64-windows/kernel32.dll /usr/lib64/wine/x86_64-windows/kernel32.dll \
+    2>/dev/null | head -n 1)")"
+if [ "$system_dlls" = . ]; then
     echo "FAIL: no 64-bit Wine DLL folder found to tell Windows' own DLLs (run tools/setup.sh)"
     exit 1
 fi
-is_system_dll() {
-    local lower
-    lower="$(printf '%s' "$1" | tr 'A-Z' 'a-z')"
-    [ -f "$system_dlls/$lower" ]
-}
 
-# Every imported DLL, one per line ("DLL Name: X" in objdump -p).
-imported_dlls() {
-    sed -n 's/^\tDLL Name: //p' <<<"$1"
-}
-
-# The names imported from one DLL (ordinals show as objdump prints them).
-imported_names() {
-    awk -v dll="$2" '
-        /^The Import Tables/ { inside = 1; next }
-        inside && /^[A-Z]/ { inside = 0 }
-        !inside { next }
-        /^\tDLL Name: / { current = substr($0, 12); next }
-        current == dll && /^\t[0-9a-f]+\t +[0-9]+ / { print $NF }
-    ' <<<"$1" | LC_ALL=C sort
-}
-
-exported_names() {
-    awk '
-        /^\[Ordinal\/Name Pointer\] Table/ { inside = 1; next }
-        inside && /^$/ { inside = 0 }
-        inside { print $NF }
-    ' <<<"$1" | LC_ALL=C sort
-}
-
-# One resource of windres' script form joined into its text, the doubled
-# quotes of the script undone.
-resource_text() {
-    awk -v head="$2" '
-        index($0, head) == 1 { inside = 1; next }
-        inside && /^END/ { exit }
-        inside && /^BEGIN/ { next }
-        inside {
-            sub(/^ *"/, ""); sub(/" *$/, ""); gsub(/""/, "\"")
-            printf "%s", $0
-        }
-    ' <<<"$1"
-}
-
-# objdump's reading of one file into $dump, with its format and optional
-# header checked; false when the file is missing or unreadable. (Not a
-# command substitution: a failure counted in a subshell would be lost.)
-dump_image() {
-    local what="$1" file="$2"
+# objdump's reading of one file into $dump, its format and optional header
+# checked, and every DLL it imports but WrRdIO.dll a Windows DLL; false when
+# the file is missing or unreadable. (Not a command substitution: a failure
+# counted in a subshell would be lost.)
+read_image() {
+    local what="$1" file="$2" dll
     dump=
-    if [ ! -f "$file" ]; then
-        fail "$file is missing: build $arch first"
-        return 1
-    fi
-    dump="$("$objdump" -p "$file")" || {
-        fail "$objdump cannot read $file"
-        return 1
-    }
+    [ -f "$file" ] || { fail "$file is missing: build $arch first"; return 1; }
+    dump="$("$objdump" -p "$file")" || { fail "$objdump cannot read $file"; return 1; }
     grep -q "file format $format\$" <<<"$dump" || fail "$what is not $format"
     grep -q "^Magic[[:space:]]*$magic" <<<"$dump" || fail "$what: optional header is not $magic"
-}
-
-check_gui() {
-    grep -q '^Subsystem[[:space:]]*00000002[[:space:]]*(Windows GUI)' <<<"$2" ||
-        fail "$1 is not a GUI program"
-}
-
-check_program() {
-    local what="$arch Vorlane.exe" exe
-    dump_image "$what" "$dir/Vorlane.exe" || return
-    exe="$dump"
-    check_gui "$what" "$exe"
-
-    # Windows' own DLLs, and from WrRdIO.dll exactly the two calls, by name:
-    # a runtime DLL of the compiler would have to ship beside the program.
-    local dll names saw_library=no
     while read -r dll; do
-        if [ "$(tr 'A-Z' 'a-z' <<<"$dll")" = wrrdio.dll ]; then
-            saw_library=yes
-            [ "$dll" = WrRdIO.dll ] || fail "$what imports the library as $dll"
-            names="$(imported_names "$exe" "$dll" | tr '\n' ' ')"
-            [ "$names" = "_GetRegisterValue@36 _SetRegisterValue@40 " ] ||
-                fail "$what imports from $dll: $names"
-        elif ! is_system_dll "$dll"; then
+        [ "${dll,,}" = wrrdio.dll ] || [ -f "$system_dlls/${dll,,}" ] ||
             fail "$what imports $dll, which is not a Windows DLL"
-        fi
-    done < <(imported_dlls "$exe")
-    [ "$saw_library" = yes ] || fail "$what does not import WrRdIO.dll"
-
-    # Manifest and version, from windres' script form of the resources.
-    local rc manifest
-    rc="$("$windres" -i "$dir/Vorlane.exe" -O rc)" || {
-        fail "$windres cannot read the resources of $dir/Vorlane.exe"
-        return
-    }
-    manifest="$(resource_text "$rc" '1 24 ')"
-    [ -n "$manifest" ] || fail "$what has no manifest"
-    grep -qF 'level="requireAdministrator"' <<<"$manifest" ||
-        fail "$what's manifest does not ask for administrator"
-    grep -qF '>true</dpiAware>' <<<"$manifest" || fail "$what's manifest does not declare it DPI-aware"
-    check_version "$what" "$rc"
+    done < <(sed -n 's/^\tDLL Name: //p' <<<"$dump")
 }
 
-# One value of the version information's US English strings.
-version_string() {
-    awk -v key="VALUE \"$2\", \"" '
-        /BLOCK "040904b0"/ { inside = 1; next }
-        inside && /^ *END/ { exit }
-        inside && index($0, key) { sub(/.*VALUE "[A-Za-z]*", "/, ""); sub(/"$/, ""); print }
-    ' <<<"$1"
+# A program: read_image, a GUI program, and windres' script form of its
+# resources, the script's doubled quotes undone, in $rc.
+read_program() {
+    read_image "$@" || return
+    grep -q '^Subsystem[[:space:]]*00000002[[:space:]]*(Windows GUI)' <<<"$dump" ||
+        fail "$1 is not a GUI program"
+    rc="$("$windres" -i "$2" -O rc | sed 's/""/"/g')" || fail "$windres cannot read $2"
 }
 
 # The fixed version and the FileVersion text are the project's.
 check_version() {
-    local what="$1" rc="$2" fixed text
-    fixed="$(sed -n 's/^ FILEVERSION \([0-9]*\), \([0-9]*\), \([0-9]*\), \([0-9]*\)$/\1.\2.\3.\4/p' <<<"$rc")"
-    [ "$fixed" = "$version" ] || fail "$what's fixed file version is '$fixed', not $version"
-    text="$(version_string "$rc" FileVersion)"
-    [ "$text" = "$version" ] || fail "$what's FileVersion text is '$text', not $version"
+    grep -q "^ FILEVERSION ${version//./, }\$" <<<"$rc" ||
+        fail "$1's fixed file version is not $version"
+    grep -qF "VALUE \"FileVersion\", \"$version\"" <<<"$rc" ||
+        fail "$1's FileVersion text is not $version"
+}
+
+# From WrRdIO.dll exactly the two calls, by name: a runtime DLL of the
+# compiler would have to ship beside the program, and the manifest asks for
+# administrator and declares the program DPI-aware.
+check_program() {
+    local what="$arch Vorlane.exe" names
+    read_program "$what" "$dir/Vorlane.exe" || return
+    grep -q $'^\tDLL Name: WrRdIO.dll$' <<<"$dump" || fail "$what does not import WrRdIO.dll"
+    names="$(awk '/^\tDLL Name: / { dll = substr($0, 12); next }
+        /^[A-Z]/ { dll = "" }
+        tolower(dll) == "wrrdio.dll" && /^\t[0-9a-f]+\t +[0-9]+ / { print $NF }' <<<"$dump" |
+        LC_ALL=C sort | tr '\n' ' ')"
+    [ "$names" = "_GetRegisterValue@36 _SetRegisterValue@40 " ] ||
+        fail "$what imports from the library: $names"
+    grep -qF 'level="requireAdministrator"' <<<"$rc" ||
+        fail "$what's manifest does not ask for administrator"
+    grep -qF '>true</dpiAware>' <<<"$rc" || fail "$what's manifest does not declare it DPI-aware"
+    check_version "$what"
 }
 
 # The guardian loads the library at run time, never imports it, and carries
 # a description, by which Task Manager lists it, that says what it is for.
 check_guardian() {
-    local what="$arch VorlaneGuard.exe" guard dll
-    dump_image "$what" "$dir/VorlaneGuard.exe" || return
-    guard="$dump"
-    check_gui "$what" "$guard"
-    while read -r dll; do
-        is_system_dll "$dll" || fail "$what imports $dll, which is not a Windows DLL"
-    done < <(imported_dlls "$guard")
-    local rc
-    rc="$("$windres" -i "$dir/VorlaneGuard.exe" -O rc)" || {
-        fail "$windres cannot read the resources of $dir/VorlaneGuard.exe"
-        return
-    }
-    check_version "$what" "$rc"
-    version_string "$rc" FileDescription | grep -qF "fan guardian" ||
+    local what="$arch VorlaneGuard.exe"
+    read_program "$what" "$dir/VorlaneGuard.exe" || return
+    grep -qi $'^\tDLL Name: WrRdIO.dll$' <<<"$dump" && fail "$what imports the library"
+    check_version "$what"
+    grep -q 'VALUE "FileDescription", ".*fan guardian' <<<"$rc" ||
         fail "$what's FileDescription does not say it is the fan guardian"
 }
 
 # The stand-in offers the same two names, and otherwise only its test
 # controls; nothing is exported by ordinal alone.
 check_library() {
-    local what="$arch WrRdIO.dll" lib exports name counts
-    dump_image "$what" "$dir/WrRdIO.dll" || return
-    lib="$dump"
-    exports="$(exported_names "$lib")"
+    local what="$arch WrRdIO.dll" exports name
+    read_image "$what" "$dir/WrRdIO.dll" || return
+    exports="$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^\t\[ *[0-9]*\] //p' <<<"$dump")"
     for name in _GetRegisterValue@36 _SetRegisterValue@40; do
         [ "$(grep -cxF "$name" <<<"$exports")" = 1 ] || fail "$what does not export $name once"
     done
@@ -186,14 +104,8 @@ check_library() {
             *) fail "$what exports $name" ;;
         esac
     done <<<"$exports"
-    counts="$(awk '
-        /^Number in:/ { inside = 1; next }
-        inside && /Export Address Table/ { functions = $NF }
-        inside && /Name Pointer\/Ordinal/ { names = $NF; exit }
-        END { print functions " " names }
-    ' <<<"$lib")"
-    [ "${counts% *}" = "${counts#* }" ] && [ -n "${counts% *}" ] ||
-        fail "$what exports by number and by name in other counts (hex): $counts"
+    [ "$(grep -c $'^\tExport Address Table[[:space:]]*0*'"$(printf '%x' "$(wc -l <<<"$exports")")"'$' \
+        <<<"$dump")" = 1 ] || fail "$what exports by number what it does not export by name"
 }
 
 for build in "$@"; do
