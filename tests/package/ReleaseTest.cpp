@@ -3,51 +3,38 @@
 // in the zip, it shows the EC's values and ends on Exit.
 #include <gtest/gtest.h>
 
-#include <memory>
-
-#include "tests/common/Harness.h"
+#include "ec/EcProtocol.h"
+#include "tests/common/EcTest.h"
+#include "ui/resource.h"
 
 namespace {
 
-class ReleaseTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        UseOwnSimulatedEc();
-        WrSimReset(6);
-        WrSimFreeze(TRUE);
-        WrSimLogClear();
-    }
-    std::unique_ptr<VorlaneProcess> app;
-};
+using ReleaseTest = EcTest;
 
 TEST_F(ReleaseTest, ProgramRunsFromTheUnpackedZip) {
-    const std::string dir = TestBinaryDir() + "\\" VORLANE_UNPACKED_DIR_NAME;
-    ASSERT_NE(::GetFileAttributesA((dir + "\\Vorlane.exe").c_str()), INVALID_FILE_ATTRIBUTES)
-        << dir << " holds no Vorlane.exe: test_release_zip unpacks it";
+    const std::wstring dir = Widen(TestBinaryDir() + "\\" VORLANE_UNPACKED_DIR_NAME);
+    ASSERT_NE(::GetFileAttributesW((dir + L"\\Vorlane.exe").c_str()), INVALID_FILE_ATTRIBUTES)
+        << "test_release_zip unpacks the zip beside this test";
 
-    WrSimPoke(0x9118, 57);
-    WrSimPoke(0x9115, 31);
-    WrSimPoke(0x1821, 0x04);
-    WrSimPoke(0x1820, 0x36);
-    WrSimPoke(0x1803, 42);
-    const std::wstring dirW(dir.begin(), dir.end());
-    app.reset(new VorlaneProcess(dirW + L"\\Vorlane.exe", dirW.c_str()));
+    WrSimPoke(kRegCpuTemp, 57);
+    WrSimPoke(kRegEnvTemp, 31);
+    WrSimPoke(kRegTachHighPwm0, 0x04);
+    WrSimPoke(kRegTachLowPwm0, 0x36);  // 2000 rpm
+    WrSimPoke(kRegDutyPwm0, 42);
+    app.reset(new VorlaneProcess(dir + L"\\Vorlane.exe", dir.c_str()));
     ASSERT_TRUE(app->Started()) << "error " << app->StartError();
     ASSERT_NE(app->WaitForMainWindow(), nullptr);
-    EXPECT_TRUE(WaitFor(
-        [&] {
-            return app->Text(1001) == "57" && app->Text(1002) == "31" &&
-                   app->Text(1003) == "2000" && app->Text(1004) == "42";
-        },
-        15000))
-        << app->Text(1001) << " " << app->Text(1002) << " " << app->Text(1003) << " "
-        << app->Text(1004);
+    auto shown = [&] {
+        return app->Text(IDC_CPU_TEMP) + " " + app->Text(IDC_ENV_TEMP) + " " +
+               app->Text(IDC_FAN_SPEED) + " " + app->Text(IDC_PWM_DUTY);
+    };
+    EXPECT_TRUE(WaitFor([&] { return shown() == "57 31 2000 42"; }, 15000)) << shown();
     // Without data\Led.ini the first platform variant is used.
     std::vector<WRSIM_CALL> calls = CallsOf(app->Pid());
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls[0].args[4], 6);
 
-    ::PostMessageA(app->Item(1006), BM_CLICK, 0, 0);
+    ::PostMessageA(app->Item(IDC_EXIT), BM_CLICK, 0, 0);
     EXPECT_TRUE(app->WaitForExit());
 }
 
