@@ -89,8 +89,10 @@ TEST_F(ManualTest, TestWithPwm4SwitchesModeThenZeroesItsDutyAndStopsReadingDuty)
     ASSERT_EQ(w.size(), 2u);
     EXPECT_EQ(Reg(w[0]), kRegManualMode);
     EXPECT_EQ(Value(w[0]), 1);
-    const BYTE kSet[10] = {108, 104, 0x91, 0x30, 1, 6, 7, 8, 1, 2};
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(w[0].args[i], kSet[i]) << "argument " << i;
+    EXPECT_EQ(
+        std::vector<int>(w[0].args, w[0].args + w[0].argCount),
+        std::vector<int>({kEcPortCmd, kEcPortData, EcHighByte(kRegManualMode),
+                          EcLowByte(kRegManualMode), 1, 6, 7, 8, kEcWriteConst1, kEcWriteConst2}));
     EXPECT_EQ(Reg(w[1]), kRegManualDutyPwm4);
     EXPECT_EQ(Value(w[1]), 0);
     EXPECT_GE(w[1].tickMs - w[0].tickMs, 90u) << "duty written before the EC had 100 ms";

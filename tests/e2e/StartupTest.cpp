@@ -22,9 +22,10 @@ TEST_F(StartupTest, WriteCarriesTheTripleOfTheLedIniFlag) {
     auto write = std::find_if(calls.begin(), calls.end(),
                               [](const WRSIM_CALL& c) { return c.isWrite != 0; });
     ASSERT_NE(write, calls.end());
-    EXPECT_EQ(std::vector<int>(write->args, write->args + write->argCount),
-              std::vector<int>({108, 104, EcHighByte(kRegManualMode), EcLowByte(kRegManualMode), 1,
-                                0, 1, 2, 1, 2}));
+    EXPECT_EQ(
+        std::vector<int>(write->args, write->args + write->argCount),
+        std::vector<int>({kEcPortCmd, kEcPortData, EcHighByte(kRegManualMode),
+                          EcLowByte(kRegManualMode), 1, 0, 1, 2, kEcWriteConst1, kEcWriteConst2}));
     app->Click(IDC_EXIT);
 }
 
@@ -51,7 +52,8 @@ TEST_F(StartupTest, FirstTickReadsCpuTemperatureAndShowsZeroElsewhere) {
         if (calls.size() != 1 || cpu != "57") continue;
         observed = true;
         const BYTE kExpected[9] = {
-            108, 104, EcHighByte(kRegCpuTemp), EcLowByte(kRegCpuTemp), 6, 7, 8, 1, 1};
+            kEcPortCmd, kEcPortData, EcHighByte(kRegCpuTemp), EcLowByte(kRegCpuTemp), 6,
+            7,          8,           kEcReadConst1,           kEcReadConst2};
         EXPECT_EQ(calls[0].argCount, 9u);
         for (int i = 0; i < 9; ++i) EXPECT_EQ(calls[0].args[i], kExpected[i]) << "argument " << i;
         EXPECT_EQ(env, "0");
