@@ -10,7 +10,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -115,65 +114,6 @@ inline void Note(const char* pszFormat, ...) {
     std::fflush(stderr);
 }
 
-// True under Wine on Linux, where a Windows thread is a Linux thread and may
-// ask the Linux kernel directly.
-inline bool OnWineOnLinux() {
-    static const bool s_bLinux = [] {
-        typedef void(CDECL * HostVersionFn)(const char**, const char**);
-        auto pfn = reinterpret_cast<HostVersionFn>(reinterpret_cast<void*>(
-            ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_host_version")));
-        const char* pszSystem = nullptr;
-        const char* pszRelease = nullptr;
-        if (pfn != nullptr) pfn(&pszSystem, &pszRelease);
-        return pszSystem != nullptr && strcmp(pszSystem, "Linux") == 0;
-    }();
-    return s_bLinux;
-}
-
-// The calling thread's CPU time as the Linux kernel counts it, in
-// nanoseconds; -1 where there is no such count. Under Wine a call's wall time
-// includes waits for the wineserver, and thread times count in 10 ms ticks:
-// this is the figure for what a call costs the CPU. It is the kernel's thread
-// clock (clock_gettime with CLOCK_THREAD_CPUTIME_ID, by its system call, which
-// Wine leaves to the kernel): the count in /proc/thread-self/schedstat stands
-// still while the thread runs, so a short span read there may come out as
-// nothing, or less than the cost of reading it.
-inline double ThreadCpuNsNow() {
-    if (!OnWineOnLinux()) return -1;
-#if defined(__x86_64__)
-    struct {
-        long long sec, nsec;
-    } ts = {0, 0};
-    long long ret = 228;  // clock_gettime
-    __asm__ volatile("syscall"
-                     : "+a"(ret)
-                     : "D"(3LL), "S"(&ts)  // CLOCK_THREAD_CPUTIME_ID
-                     : "rcx", "r11", "memory");
-#elif defined(__i386__)
-    struct {
-        long sec, nsec;
-    } ts = {0, 0};
-    long ret = 265;  // clock_gettime
-    __asm__ volatile("int $0x80" : "+a"(ret) : "b"(3L), "c"(&ts) : "memory");
-#endif
-    if (ret != 0) return -1;
-    return static_cast<double>(ts.sec) * 1e9 + static_cast<double>(ts.nsec);
-}
-
-// What two back-to-back ThreadCpuNsNow readings count between them (part of
-// each reading's own work), in nanoseconds, to subtract from a measured span.
-inline double ThreadCpuReadingNs() {
-    std::vector<double> spans;
-    for (int i = 0; i < 200; ++i) {
-        double a = ThreadCpuNsNow();
-        double b = ThreadCpuNsNow();
-        if (a < 0 || b < 0) return 0;
-        spans.push_back(b - a);
-    }
-    std::sort(spans.begin(), spans.end());
-    return spans[spans.size() / 2];
-}
-
 // A Windows program's Linux process under Wine, found through Wine's Z: drive
 // by the first word of its command line, the program's path; 0 where there is
 // no /proc or no such process.
@@ -196,11 +136,10 @@ inline unsigned long UnixPidOf(const std::string& winPath) {
 
 // The Linux kernel's count of the CPU time of all a process's threads, in
 // nanoseconds (the first field of each thread's schedstat); -1 without it.
-// The count stands still while a thread runs (see ThreadCpuNsNow), which
-// spoils a thread timing itself. The threads measured with it sleep nearly
-// all the time: a reading is exact but for a thread caught running, and then
-// short by at most its time since its last tick, which the next reading
-// makes up.
+// The count stands still while a thread runs, which spoils a thread timing
+// itself; the threads measured with it sleep nearly all the time: a reading
+// is exact but for a thread caught running, and then short by at most its
+// time since its last tick, which the next reading makes up.
 inline double KernelCpuNs(unsigned long unixPid) {
     std::string dir = "Z:\\proc\\" + std::to_string(unixPid) + "\\task\\";
     WIN32_FIND_DATAA fd;

@@ -4,8 +4,6 @@
 // 50 ms one on the static, which invalidates itself. Nothing is read or
 // drawn. Built once for each part it plays (BENCH_IDLE_PART), so that each
 // runs under a path of its own:
-// - baseline: the static paints nothing; what the timers and Wine's paint
-//   cycle cost by themselves;
 // - floor: the static copies one bitmap of its size, prepared once, to its
 //   window on every paint: the least any chart refreshed 20 times a second
 //   costs;
@@ -22,13 +20,11 @@ namespace {
 
 struct Part {
     const char* pszCaption;
-    bool bChart;
     bool bFields;
 };
-const Part kParts[] = {{"Vorlane benchmark baseline", false, false},
-                       {"Vorlane benchmark floor", true, false},
-                       {"Vorlane benchmark fair floor", true, true},
-                       {"Vorlane benchmark control", true, true}};
+const Part kParts[] = {{"Vorlane benchmark floor", false},
+                       {"Vorlane benchmark fair floor", true},
+                       {"Vorlane benchmark control", true}};
 const Part& g_part = kParts[BENCH_IDLE_PART];
 
 const UINT_PTR kDialogTimer = 1;
@@ -47,7 +43,7 @@ class CIdleStatic : public CStatic {
 
   protected:
     void PreSubclassWindow() override {
-        if (g_part.bChart) PrepareFrame();
+        PrepareFrame();
         SetTimer(kStaticTimer, kStaticPeriodMs, nullptr);
         CStatic::PreSubclassWindow();
     }

@@ -1,5 +1,5 @@
 // Vorlane.exe on its simulated EC beside its yardsticks (bench_idle.cpp): the
-// fair floor, the chart-only floor and the baseline, all four started at once,
+// fair floor and the chart-only floor, all three started at once,
 // in two runs in which Vorlane and the fair floor trade their start and their
 // place: the CPU time of each as a share of one core, their ratios, and
 // Vorlane's private bytes before and after each run's CPU samples.
@@ -27,10 +27,10 @@ namespace {
 const int kSteps = 12;          // samples over the run
 const int kStepsPerWindow = 2;  // CPU shares are taken over this many steps
 
-enum { kSubject, kFairFloor, kFloor, kBaseline, kPrograms };
+enum { kSubject, kFairFloor, kFloor, kPrograms };
 // The yardsticks' executables, beside this one; the control is a second fair floor.
 const char* const kIdleExes[kPrograms] = {"bench_control.exe", "bench_fair_floor.exe",
-                                          "bench_floor.exe", "bench_baseline.exe"};
+                                          "bench_floor.exe"};
 
 double ProcessTimesNs(HANDLE hProcess) {
     FILETIME ftCreate, ftExit, ftKernel, ftUser;
@@ -57,14 +57,7 @@ std::string KiB(SIZE_T bytes) {
     return bench::Format("%lu KiB", static_cast<unsigned long>(bytes / 1024));
 }
 
-std::wstring Wide(const std::string& s) {
-    std::wstring w(s.size(), L'\0');
-    w.resize(static_cast<size_t>(::MultiByteToWideChar(
-        CP_ACP, 0, s.data(), static_cast<int>(s.size()), &w[0], static_cast<int>(w.size()))));
-    return w;
-}
-
-// One of the four programs, started: Vorlane.exe from an install folder of
+// One of the three programs, started: Vorlane.exe from an install folder of
 // its own, a yardstick from beside this executable.
 struct Running {
     Running(int nProgram, bool bControl) {
@@ -74,7 +67,7 @@ struct Running {
             path = install->ExePath();
         } else {
             path = TestBinaryDir() + "\\" + kIdleExes[nProgram];
-            process.reset(new VorlaneProcess(Wide(path), Wide(TestBinaryDir()).c_str()));
+            process.reset(new VorlaneProcess(Widen(path), Widen(TestBinaryDir()).c_str()));
         }
     }
     // The program's dialog once it is visible; null before.
@@ -109,7 +102,7 @@ double SharePct(const CpuSample& a, const CpuSample& b) {
     return (b.cpuNs - a.cpuNs) / 1000.0 / (b.tUs - a.tUs) * 100.0;
 }
 
-// One run of the four programs side by side.
+// One run of the three programs side by side.
 struct Leg {
     std::vector<CpuSample> cpu[kPrograms];
     SIZE_T mem[2] = {};  // Vorlane's private bytes, before and after the CPU samples
@@ -138,16 +131,13 @@ bool StartAll(const int* order, bool bControl, Programs& programs) {
 }
 
 // Apart on the desktop, since a window under another paints less: the first
-// two of the order on the left, the last two on the right, each pair one
-// window above the other.
+// two of the order on the left, one above the other, the last on the right.
 void PlaceApart(const int* order, Programs& programs) {
     RECT rc[kPrograms];
     for (int n = 0; n < kPrograms; ++n) ::GetWindowRect(programs[order[n]]->hWnd, &rc[n]);
     const int cxScreen = ::GetSystemMetrics(SM_CXSCREEN);
-    const POINT at[kPrograms] = {{0, 0},
-                                 {0, rc[0].bottom - rc[0].top},
-                                 {cxScreen - (rc[2].right - rc[2].left), 0},
-                                 {cxScreen - (rc[3].right - rc[3].left), rc[2].bottom - rc[2].top}};
+    const POINT at[kPrograms] = {
+        {0, 0}, {0, rc[0].bottom - rc[0].top}, {cxScreen - (rc[2].right - rc[2].left), 0}};
     for (int n = 0; n < kPrograms; ++n) {
         ::SetWindowPos(programs[order[n]]->hWnd, nullptr, at[n].x, at[n].y, 0, 0,
                        SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -195,7 +185,7 @@ bool SampleCpu(Programs& programs, double stepUs, Leg* pLeg) {
     return true;
 }
 
-// One run of the four programs, started and placed in the given order.
+// One run of the three programs, started and placed in the given order.
 // Memory is read only before and after the CPU samples: under Wine,
 // VirtualQueryEx of another process runs in that process (a system APC per
 // call, one call per region), so reading it during the run charged Vorlane
@@ -289,17 +279,11 @@ void CpuRows(const std::vector<Leg>& legs, const char* pszSubject, const char* c
         legs, kFairFloor);
     CpuRow("Floor, chart only: the same, the edits never changed, CPU, % of one core, same runs",
            legs, kFloor);
-    CpuRow(
-        "Baseline: the same dialog and timers, the child painting nothing, CPU, % of one "
-        "core, same runs",
-        legs, kBaseline);
     RatioRow(bench::Format("%s ÷ fair floor, CPU (per-window ratios, both runs)", pszSubject), legs,
              kSubject, kFairFloor, legNames, 1.1);
     RatioRow(bench::Format("%s ÷ chart-only floor, CPU (per-window ratios, both runs)", pszSubject),
              legs, kSubject, kFloor, legNames, 0);
     RatioRow("Fair floor ÷ chart-only floor, CPU: the edits' new texts", legs, kFairFloor, kFloor,
-             legNames, 0);
-    RatioRow("Chart-only floor ÷ baseline, CPU: the chart's copy", legs, kFloor, kBaseline,
              legNames, 0);
 }
 
@@ -342,9 +326,10 @@ int main() {
     // measurably more than its equal started second or placed below (a
     // second floor in Vorlane's place read up to 1.4 times the floor). So
     // the run is made twice, Vorlane and the fair floor trading their start
-    // and their place; the other two start last, on the right, both times.
-    const int orders[2][kPrograms] = {{kSubject, kFairFloor, kFloor, kBaseline},
-                                      {kFairFloor, kSubject, kFloor, kBaseline}};
+    // and their place; the chart-only floor starts last, on the right, both
+    // times.
+    const int orders[2][kPrograms] = {{kSubject, kFairFloor, kFloor},
+                                      {kFairFloor, kSubject, kFloor}};
     const char* const legNames[2] = {bControl ? "control first" : "Vorlane first",
                                      "fair floor first"};
     std::vector<Leg> legs(2);

@@ -25,25 +25,17 @@ int main() {
     // The first call maps the shared register file.
     ReadCpuTemp();
 
-    const double readingNs = bench::ThreadCpuReadingNs();
-    std::vector<double> samples, cpu;
+    std::vector<double> samples;
     for (int r = 0; r < kRounds; ++r) {
         for (int i = 0; i < kPerRound; ++i) {
-            double c0 = bench::ThreadCpuNsNow();
             double t0 = bench::NowUs();
             ReadCpuTemp();
             samples.push_back(bench::NowUs() - t0);
-            double c1 = bench::ThreadCpuNsNow();
-            if (c0 >= 0 && c1 >= 0) cpu.push_back((c1 - c0 - readingNs) / 1000);
         }
         // The model advances from elapsed time: let some pass, as between ticks.
         ::Sleep(5);
     }
     bench::TimeRow("EC library call: GetRegisterValue through WrRdIO.dll (simulated EC)",
                    bench::Summarize(samples));
-    if (!cpu.empty()) {
-        bench::TimeRow("EC library call: CPU time of this thread (Linux kernel's count)",
-                       bench::Summarize(cpu));
-    }
     return 0;
 }

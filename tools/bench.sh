@@ -1,9 +1,9 @@
 #!/bin/bash
 # Builds, then runs every benchmark headless under Wine and prints one
 # markdown table: the chart's frame against one block copy, its parts, the
-# sampling tick and one EC call (wall and CPU time), the guardian's hand-back,
-# and Vorlane.exe's CPU time and private bytes beside the fair floor, the
-# chart-only floor and the baseline, in two runs that trade places. Not part
+# sampling tick and one EC call, the guardian's hand-back, and Vorlane.exe's
+# CPU time and private bytes beside the fair floor and the chart-only floor,
+# in two runs that trade places. Not part
 # of the test suite; docs/PERFORMANCE.md tells how the figures are taken.
 # Usage: bash tools/bench.sh [win32|win64]  (default: what tools/run.sh runs)
 #   VORLANE_BUILD          build folder (default build-bench; the tree is
@@ -35,7 +35,7 @@ VORLANE_ARCHES="$ARCH" bash "$VORLANE_ROOT/tools/build.sh" --target "${BENCHES[@
 
 vorlane_use_wine "$BUILD"
 echo "bench: $ARCH build ($BUILD) on $(uname -m), $(vorlane_host_runs_32bit && echo 'host runs 32-bit code' || echo 'host without 32-bit execution')" >&2
-# Room for four programs side by side: a window covered by another paints less.
+# Room for three programs side by side: a window covered by another paints less.
 VORLANE_DESKTOP_SIZE=1024x768
 trap vorlane_stop_headless_wine EXIT
 vorlane_start_headless_wine "$BUILD/wine-bench"
