@@ -17,6 +17,17 @@ const BYTE kDataPort = 104;     // 0x68
 const DWORD kReadArgs = 9;
 const DWORD kWriteArgs = 10;
 
+// The EC answers only the calls of its protocol: its two ports, one of the
+// two platform variants' index triples, and the closing pair of a read (1, 1)
+// or a write (1, 2). Anything else is a caller's mistake, and fails.
+bool IsProtocolCall(const BYTE* args, DWORD count) {
+    const BYTE* tail = args + count - 5;  // the triple and the closing pair
+    const bool bTriple = (tail[0] == 6 && tail[1] == 7 && tail[2] == 8) ||
+                         (tail[0] == 0 && tail[1] == 1 && tail[2] == 2);
+    return args[0] == kCommandPort && args[1] == kDataPort && bTriple && tail[3] == 1 &&
+           tail[4] == (count == kWriteArgs ? 2 : 1);
+}
+
 int ReadRegister(const SIM_SHARED& sim, WORD address) {
     if (sim.faultOn[address]) return sim.faultValue[address];
     if (sim.bFaultAll) return sim.nFaultAllValue;
@@ -86,7 +97,7 @@ int CallEc(const BYTE* args, DWORD count) {
             if (count == kReadArgs && sim->bCrashNextRead) {
                 sim->bCrashNextRead = FALSE;
                 crash = true;
-            } else if (args[0] == kCommandPort && args[1] == kDataPort) {
+            } else if (IsProtocolCall(args, count)) {
                 AdvanceToNow(*sim);
                 const WORD address = MAKEWORD(args[3], args[2]);
                 if (count == kWriteArgs) {

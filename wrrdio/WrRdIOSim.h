@@ -9,8 +9,9 @@
 extern "C" {
 #endif
 
-// What a call whose port pair is not 108/104 returns, and the value a reader
-// gets when the library cannot reach its register file.
+// What a call outside the EC's protocol (ports, index triple, closing pair)
+// returns, and the value a reader gets when the library cannot reach its
+// register file.
 #define WRSIM_FAILURE_VALUE (-1)
 
 // Register file access that bypasses the model, the faults and the trace.
