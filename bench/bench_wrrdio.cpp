@@ -14,7 +14,7 @@ namespace {
 const int kRounds = 20, kPerRound = 200;
 
 void ReadCpuTemp() {
-    ReadEcRegister(EcHighByte(kRegCpuTemp), EcLowByte(kRegCpuTemp));
+    ReadEcRegister(kRegCpuTemp);
 }
 
 }  // namespace

@@ -227,25 +227,24 @@ void COsterbyDlg::UpdateReadings() {
 }
 
 void COsterbyDlg::ReadCpuTemp() {
-    m_nCpuTemp = ReadEcRegister(EcHighByte(kRegCpuTemp), EcLowByte(kRegCpuTemp));
+    m_nCpuTemp = ReadEcRegister(kRegCpuTemp);
 }
 
 void COsterbyDlg::ReadEnvTemp() {
-    m_nEnvTemp = ReadEcRegister(EcHighByte(kRegEnvTemp), EcLowByte(kRegEnvTemp));
+    m_nEnvTemp = ReadEcRegister(kRegEnvTemp);
 }
 
 void COsterbyDlg::ReadFanSpeed(WORD wHighReg, WORD wLowReg) {
     // Only the register's byte counts, whatever else a library returns.
-    UINT nHigh =
-        static_cast<UINT>(ReadEcRegister(EcHighByte(wHighReg), EcLowByte(wHighReg))) & 0xFF;
-    UINT nLow = static_cast<UINT>(ReadEcRegister(EcHighByte(wLowReg), EcLowByte(wLowReg))) & 0xFF;
+    UINT nHigh = static_cast<UINT>(ReadEcRegister(wHighReg)) & 0xFF;
+    UINT nLow = static_cast<UINT>(ReadEcRegister(wLowReg)) & 0xFF;
     m_nFanSpeed = FanSpeedFromCount(nHigh * 256 + nLow);
 }
 
 void COsterbyDlg::ReadPwmDuty(WORD wReg) {
     // In manual mode the field keeps showing the duty the user set.
     if (m_bManual) return;
-    m_nPwmDuty = ReadEcRegister(EcHighByte(wReg), EcLowByte(wReg));
+    m_nPwmDuty = ReadEcRegister(wReg);
 }
 
 // ---- Manual fan control ----------------------------------------------------
@@ -254,12 +253,12 @@ void COsterbyDlg::ReadPwmDuty(WORD wReg) {
 // process is ended, a hand-back owed or under way is made by the guardian.
 void COsterbyDlg::ManualModeOn() {
     FanGuardManualOn();
-    WriteEcRegister(EcHighByte(kRegManualMode), EcLowByte(kRegManualMode), 1);
+    WriteEcRegister(kRegManualMode, 1);
 }
 
 void COsterbyDlg::ManualModeOff() {
     FanGuardHandingBack();
-    WriteEcRegister(EcHighByte(kRegManualMode), EcLowByte(kRegManualMode), 0);
+    WriteEcRegister(kRegManualMode, 0);
     FanGuardHandedBack();
 }
 
@@ -278,7 +277,7 @@ void COsterbyDlg::OnBnClickedTest() {
     // The EC needs a moment in manual mode before it takes a duty.
     ::Sleep(100);
     WORD wReg = IsPwm0Selected() ? kRegManualDutyPwm0 : kRegManualDutyPwm4;
-    WriteEcRegister(EcHighByte(wReg), EcLowByte(wReg), 0);
+    WriteEcRegister(wReg, 0);
 }
 
 void COsterbyDlg::OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar) {
@@ -289,7 +288,7 @@ void COsterbyDlg::OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar) {
         static_cast<int>(::SendMessageA(::GetDlgItem(m_hWnd, IDC_PWM_SLIDER), TBM_GETPOS, 0, 0));
     m_nPwmDuty = nSliderPos;
     WORD wReg = IsPwm0Selected() ? kRegManualDutyPwm0 : kRegManualDutyPwm4;
-    WriteEcRegister(EcHighByte(wReg), EcLowByte(wReg), static_cast<BYTE>(nSliderPos & 0xFF));
+    WriteEcRegister(wReg, static_cast<BYTE>(nSliderPos & 0xFF));
 }
 
 // Stop and Exit write the EC's own control back in every state: the user asks
