@@ -44,6 +44,11 @@ CStringW AfxGetModulePath(HMODULE hModule) {
 
 CStringW AfxLongPath(const CStringW& path) {
     const wchar_t* psz = path.GetString();
-    if (path.GetLength() < MAX_PATH || wcsncmp(psz, L"\\\\?\\", 4) == 0) return path;
+    if (path.GetLength() < MAX_PATH || wcsncmp(psz, L"\\\\?\\", 4) == 0 ||
+        wcsncmp(psz, L"\\\\.\\", 4) == 0) {
+        return path;
+    }
+    // A share's \\server\share\... is written \\?\UNC\server\share\... in that form.
+    if (wcsncmp(psz, L"\\\\", 2) == 0) return CStringW(std::wstring(L"\\\\?\\UNC\\") + (psz + 2));
     return CStringW(std::wstring(L"\\\\?\\") + psz);
 }

@@ -3,19 +3,24 @@
 #include <cstdio>
 #include <vector>
 
-HANDLE StartGuardProcess(const wchar_t* pszExe, const wchar_t* pszArgs, HANDLE hProcess,
-                         HANDLE hMap) {
+HANDLE StartGuardProcess(const wchar_t* pszExe, const wchar_t* pszArgs, const HANDLE* pHandles,
+                         size_t nHandles) {
     std::wstring cmd = std::wstring(L"\"") + pszExe + L"\" " + pszArgs;
 
-    // Only the two handles it needs, not whatever else this process lets inherit.
-    HANDLE handles[2] = {hProcess, hMap};
+    // Only the handles it needs, not whatever else this process lets inherit.
+    std::vector<HANDLE> handles;
+    for (size_t i = 0; i < nHandles; ++i) {
+        if (pHandles[i] != nullptr) handles.push_back(pHandles[i]);
+    }
     SIZE_T nSize = 0;
     ::InitializeProcThreadAttributeList(nullptr, 1, 0, &nSize);
     std::vector<BYTE> attrBuf(nSize);
     auto pAttrs = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attrBuf.data());
-    bool bAttrs = nSize != 0 && ::InitializeProcThreadAttributeList(pAttrs, 1, 0, &nSize) &&
-                  ::UpdateProcThreadAttribute(pAttrs, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles,
-                                              sizeof(handles), nullptr, nullptr);
+    bool bAttrs =
+        nSize != 0 && !handles.empty() &&
+        ::InitializeProcThreadAttributeList(pAttrs, 1, 0, &nSize) &&
+        ::UpdateProcThreadAttribute(pAttrs, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles.data(),
+                                    handles.size() * sizeof(HANDLE), nullptr, nullptr);
 
     STARTUPINFOEXW si = {};
     si.StartupInfo.cb = sizeof(si);
@@ -27,9 +32,14 @@ HANDLE StartGuardProcess(const wchar_t* pszExe, const wchar_t* pszArgs, HANDLE h
     // Out of the job where it may leave it, so that ending the job spares it.
     bool bStarted = ::CreateProcessW(pszExe, &cmd[0], nullptr, nullptr, TRUE,
                                      kFlags | CREATE_BREAKAWAY_FROM_JOB, nullptr, nullptr,
-                                     &si.StartupInfo, &pi) ||
-                    ::CreateProcessW(pszExe, &cmd[0], nullptr, nullptr, TRUE, kFlags, nullptr,
-                                     nullptr, &si.StartupInfo, &pi);
+                                     &si.StartupInfo, &pi);
+    if (!bStarted) {
+        // Refused by a job that lets nothing leave it (error 5): started
+        // inside, where ending the job as a whole ends the guardian too.
+        GuardTrace("Vorlane", "the fan guardian could not leave this process's job");
+        bStarted = ::CreateProcessW(pszExe, &cmd[0], nullptr, nullptr, TRUE, kFlags, nullptr,
+                                    nullptr, &si.StartupInfo, &pi);
+    }
     DWORD dwError = ::GetLastError();
     if (bAttrs) ::DeleteProcThreadAttributeList(pAttrs);
     if (!bStarted) {

@@ -31,10 +31,6 @@ COsterbyDlg::COsterbyDlg(CWnd* pParent) : CDialog(IDD_MAIN_DIALOG, pParent) {
 
 namespace {
 
-// How long Test waits for another copy's hand-back, or its guardian's, to
-// land: a slow library takes seconds a call.
-const DWORD kFanLockWaitMs = 10000;
-
 // The profile calls take at most MAX_PATH characters, however the path is
 // written: a longer one is read through its short (8.3) form, where the
 // volume keeps one.
@@ -46,6 +42,26 @@ CStringW ProfilePath(const CStringW& strPath) {
     const wchar_t* psz = szShort;
     if (wcsncmp(psz, L"\\\\?\\", 4) == 0) psz += 4;
     return wcslen(psz) < MAX_PATH ? CStringW(psz) : strPath;
+}
+
+// On 64-bit Windows, and for a 32-bit program under WOW64, the system may
+// swallow an exception that leaves a window procedure at the boundary back
+// into the system, so that the crash filter never hears of it (see the
+// remarks on WindowProc). Where the system offers the switch, it is turned
+// off; the manifest's compatibility section turns off the rest.
+void LetWindowProcedureCrashesReachTheFilter() {
+    typedef BOOL(WINAPI * GetPolicyFn)(LPDWORD);
+    typedef BOOL(WINAPI * SetPolicyFn)(DWORD);
+    const DWORD kCallbackFilterEnabled = 0x1;  // PROCESS_CALLBACK_FILTER_ENABLED
+    HMODULE hKernel = ::GetModuleHandleW(L"kernel32.dll");
+    auto pfnGet = reinterpret_cast<GetPolicyFn>(
+        reinterpret_cast<void*>(::GetProcAddress(hKernel, "GetProcessUserModeExceptionPolicy")));
+    auto pfnSet = reinterpret_cast<SetPolicyFn>(
+        reinterpret_cast<void*>(::GetProcAddress(hKernel, "SetProcessUserModeExceptionPolicy")));
+    DWORD dwFlags = 0;
+    if (pfnGet != nullptr && pfnSet != nullptr && pfnGet(&dwFlags)) {
+        pfnSet(dwFlags & ~kCallbackFilterEnabled);
+    }
 }
 
 // The dialog whose fan a crash hands back, and the filter that was in place
@@ -124,6 +140,7 @@ BOOL COsterbyDlg::OnInitDialog() {
     m_nPwmDuty = 0;
     m_bManual = 0;
     if (g_pFanGuardDlg == nullptr) {
+        LetWindowProcedureCrashesReachTheFilter();
         g_pfnPrevCrashFilter = ::SetUnhandledExceptionFilter(&COsterbyDlg::HandFanBackOnCrash);
         g_pFanGuardDlg = this;
     }
@@ -266,10 +283,11 @@ void COsterbyDlg::OnBnClickedTest() {
     if (m_bManual) return;
     // A kill from here on must find a guardian watching.
     EnsureFanGuardian();
-    // Another copy, or the guardian of one that died, may still be handing
-    // its fan back: the 1 waits for that 0. If it does not come, the fan is
-    // another copy's and this window stays in automatic mode.
-    if (!TakeFanLock(kFanLockWaitMs)) return;
+    // While another copy, or the guardian of one that died, holds the fan
+    // (in this logon session or another), this window stays in automatic
+    // mode: its 1 would take that copy's fan from under its window, and the
+    // user may keep it for hours. So does a window that has no lock of ours.
+    if (TakeFanLock() != kFanLockTaken) return;
     m_bManual = 1;
     ManualModeOn();
     SetSliderPos(0);
@@ -312,10 +330,13 @@ void COsterbyDlg::HandFanBack(BOOL bEvenIfAutomatic) {
         return;
     }
     // In automatic mode the 0 is written only while no other copy holds the
-    // fan: that copy's window shows manual mode, and the EC must agree.
-    if (!bEvenIfAutomatic || !TakeFanLock(0)) return;
+    // fan: that copy's window shows manual mode, and the EC must agree. With
+    // no lock of ours to ask, no copy can have taken the fan.
+    if (!bEvenIfAutomatic) return;
+    const FanLock lock = TakeFanLock();
+    if (lock == kFanLockBusy) return;
     ManualModeOff();
-    ReleaseFanLock();
+    if (lock == kFanLockTaken) ReleaseFanLock();
 }
 
 void COsterbyDlg::OnDestroy() {

@@ -2,7 +2,12 @@
 // order, and that every way out hands the fan back.
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+#include <tlhelp32.h>
+
 #include "ec/EcProtocol.h"
+#include "guard/GuardShared.h"
 #include "tests/common/EcTest.h"
 #include "ui/resource.h"
 
@@ -76,6 +81,35 @@ class ManualTest : public EcTest {
     void WaitForTheEnd() {
         ASSERT_TRUE(app->WaitForExit());
         EXPECT_TRUE(WaitFor([] { return GuardianPids().empty(); })) << "a guardian stayed";
+    }
+    // Owned by Administrators, and open to Administrators and SYSTEM only.
+    static void ExpectLockIsAdministratorsAlone() {
+        HANDLE hLock = ::OpenMutexW(READ_CONTROL, FALSE, kFanLockName);
+        ASSERT_NE(hLock, nullptr) << "no lock of that name, error " << ::GetLastError();
+        PSID pOwner = nullptr;
+        PACL pDacl = nullptr;
+        PSECURITY_DESCRIPTOR pSD = nullptr;
+        ASSERT_EQ(::GetSecurityInfo(hLock, SE_KERNEL_OBJECT,
+                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &pOwner,
+                                    nullptr, &pDacl, nullptr, &pSD),
+                  static_cast<DWORD>(ERROR_SUCCESS));
+        ::CloseHandle(hLock);
+        std::vector<std::string> sids;
+        for (DWORD i = 0; pDacl != nullptr && i < pDacl->AceCount; ++i) {
+            ACCESS_ALLOWED_ACE* pAce = nullptr;
+            if (!::GetAce(pDacl, i, reinterpret_cast<void**>(&pAce))) continue;
+            sids.push_back(SidText(&pAce->SidStart));
+        }
+        EXPECT_EQ(SidText(pOwner), "S-1-5-32-544");
+        EXPECT_EQ(sids, (std::vector<std::string>{"S-1-5-32-544", "S-1-5-18"}));
+        ::LocalFree(pSD);
+    }
+    static std::string SidText(PSID pSid) {
+        LPSTR psz = nullptr;
+        if (pSid == nullptr || !::ConvertSidToStringSidA(pSid, &psz)) return "(none)";
+        std::string s(psz);
+        ::LocalFree(psz);
+        return s;
     }
     int SliderPos() {
         return static_cast<int>(::SendMessageA(app->Item(IDC_PWM_SLIDER), TBM_GETPOS, 0, 0));
@@ -318,8 +352,10 @@ TEST_F(ManualTest, CrashHandsTheFanBackOnlyInManualMode) {
 }
 
 // A hand-back still inside a slow library, by the program closing or by the
-// guardian of a program killed meanwhile, lands before a second copy's Test
-// takes the fan: the EC ends in manual mode, as the second window shows.
+// guardian of a program killed meanwhile, is never overtaken: a second copy
+// either finds the first window and ends, or its Test leaves the fan alone
+// while the 0 is on its way. Once it has landed, Test takes the fan: the EC
+// ends in manual mode, as the second window shows.
 TEST_F(ManualTest, ASecondCopyTakesTheFanOnlyAfterTheFirstHandedItBack) {
     for (bool kill : {false, true}) {
         SCOPED_TRACE(kill ? "first copy killed in its hand-back" : "first copy closing");
@@ -350,17 +386,14 @@ TEST_F(ManualTest, ASecondCopyTakesTheFanOnlyAfterTheFirstHandedItBack) {
             EXPECT_FALSE(second->Running()) << "a copy ran beside one still handing back";
         }
         if (second->Running()) {
-            // Its own guardian first (beside the first one's, still writing),
-            // so that its Test comes to the fan at once.
+            // Its own guardian first (beside the first one's, still writing).
             EXPECT_TRUE(WaitFor([&] {
                 size_t watchers = 0;
                 for (DWORD pid : GuardianPids()) watchers += ParentPid(pid) != second->Pid();
                 return watchers == 2;
             }));
-            PostCommand(*second, IDC_TEST);
-            // Long enough for a 1 that does not wait, well short of how long
-            // the 1 waits for the 0.
-            WaitFor(secondTookFan, 4000);
+            second->Click(IDC_TEST);
+            EXPECT_FALSE(secondTookFan()) << "Test took the fan while a hand-back was on its way";
         }
         WrSimHoldWrites(kRegManualMode, -1);
         if (!kill) {
@@ -369,11 +402,11 @@ TEST_F(ManualTest, ASecondCopyTakesTheFanOnlyAfterTheFirstHandedItBack) {
         if (!second->Running()) {
             second.reset(new VorlaneProcess(dir));
             ASSERT_NE(second->WaitForMainWindow(), nullptr);
-            second->Click(IDC_TEST);
         }
-        ASSERT_TRUE(WaitFor(secondTookFan, 15000)) << "the second copy never took the fan";
         // The first copy's guardian has done all it would do once it is gone.
         EXPECT_TRUE(WaitFor([] { return GuardianPids().size() == 1; })) << "a guardian stayed";
+        second->Click(IDC_TEST);
+        ASSERT_TRUE(secondTookFan()) << "the second copy never took the fan";
 
         WRSIM_CALL last = {};
         ASSERT_TRUE(LastModeWrite(from, &last));
@@ -387,8 +420,47 @@ TEST_F(ManualTest, ASecondCopyTakesTheFanOnlyAfterTheFirstHandedItBack) {
     }
 }
 
-// Puts a planted library where WrRdIO.dll was, as another process of the user
-// could once the library is loaded; Undo puts the real one back.
+// The fan lock's name is one any program can take before Vorlane starts. Taken,
+// it keeps Test from taking the fan, but neither disarms the guardian nor lets
+// the fan be taken without a lock; free, the lock Vorlane makes is
+// Administrators' alone, so no other program can wait on it.
+TEST_F(ManualTest, ALockNameTakenFirstKeepsTheFanAutomaticAndTheGuardianArmed) {
+    const struct {
+        const char* name;
+        HANDLE (*take)();
+        bool testTakesFan;
+    } kCases[] = {
+        {"name free", [] { return HANDLE(nullptr); }, true},
+        {"an event of its name", [] { return ::CreateEventW(nullptr, TRUE, FALSE, kFanLockName); },
+         false},
+        {"a mutex of its name, free to take",
+         [] { return ::CreateMutexW(nullptr, FALSE, kFanLockName); }, false},
+    };
+    for (const auto& k : kCases) {
+        SCOPED_TRACE(k.name);
+        app.reset();
+        ASSERT_TRUE(WaitFor([] { return GuardianPids().empty(); }));
+        HANDLE hTaken = k.take();
+        ASSERT_NO_FATAL_FAILURE(Start());
+        ASSERT_TRUE(WaitFor([] { return GuardianPids().size() == 1; })) << "no guardian";
+        size_t from = WrSimLogCount();
+        app->Click(IDC_TEST);
+        app->MoveSlider(10);
+        if (k.testTakesFan) {
+            EXPECT_EQ(WrSimPeek(kRegManualMode), 1);
+            ExpectLockIsAdministratorsAlone();
+        } else {
+            EXPECT_TRUE(WritesByAnyone(from).empty()) << "the fan was taken without a lock";
+        }
+        app->Kill();
+        EXPECT_TRUE(WaitFor([] { return GuardianPids().empty(); })) << "a guardian stayed";
+        EXPECT_EQ(WrSimPeek(kRegManualMode), 0);
+        if (hTaken != nullptr) ::CloseHandle(hTaken);
+    }
+}
+
+// Tries to put a planted library where WrRdIO.dll was, as another process
+// could once the library is loaded; the destructor puts the real one back.
 struct SwappedLibrary {
     explicit SwappedLibrary(const InstallDir& dir)
         : real(dir.Path() + "\\WrRdIO.dll"), aside(dir.Path() + "\\WrRdIO.old") {
@@ -396,12 +468,32 @@ struct SwappedLibrary {
                   ::CopyFileA((TestBinaryDir() + "\\destroy_hook.dll").c_str(), real.c_str(), TRUE);
     }
     ~SwappedLibrary() {
+        if (!swapped) return;
         ::DeleteFileA(real.c_str());
         ::MoveFileA(aside.c_str(), real.c_str());
     }
     std::string real, aside;
     bool swapped;
 };
+
+// A guardian holds the library's file, but none runs its code while the
+// program does: the library may allow one user at a time.
+bool AGuardianLoadedTheLibrary() {
+    for (DWORD pid : GuardianPids()) {
+        HANDLE hSnap = ::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, pid);
+        if (hSnap == INVALID_HANDLE_VALUE) continue;
+        MODULEENTRY32W me = {};
+        me.dwSize = sizeof(me);
+        bool bLoaded = false;
+        for (BOOL b = ::Module32FirstW(hSnap, &me); b && !bLoaded;
+             b = ::Module32NextW(hSnap, &me)) {
+            bLoaded = lstrcmpiW(me.szModule, L"WrRdIO.dll") == 0;
+        }
+        ::CloseHandle(hSnap);
+        if (bLoaded) return true;
+    }
+    return false;
+}
 
 // What may stand between a killed program and its guardian's hand-back.
 TEST_F(ManualTest, GuardianHandsBackAfterAKillWhateverStoodInItsWay) {
@@ -412,7 +504,7 @@ TEST_F(ManualTest, GuardianHandsBackAfterAKillWhateverStoodInItsWay) {
         unsigned lostWrites;     // of 0x9130, after Test
     } kCases[] = {
         {"guardian killed before Test", true, false, 0},
-        {"library swapped after start", false, true, 0},
+        {"library swapped (or tried) after start", false, true, 0},
         {"first write lost", false, false, 1},
     };
     for (const auto& k : kCases) {
@@ -424,11 +516,10 @@ TEST_F(ManualTest, GuardianHandsBackAfterAKillWhateverStoodInItsWay) {
         }
         app->Click(IDC_TEST);
         ASSERT_EQ(WrSimPeek(kRegManualMode), 1);
+        ASSERT_TRUE(WaitFor([] { return GuardianPids().size() == 1; }));
+        EXPECT_FALSE(AGuardianLoadedTheLibrary());
         std::unique_ptr<SwappedLibrary> swap;
-        if (k.swapLibrary) {
-            swap.reset(new SwappedLibrary(dir));
-            ASSERT_TRUE(swap->swapped) << "error " << ::GetLastError();
-        }
+        if (k.swapLibrary) swap.reset(new SwappedLibrary(dir));
         WrSimDropWrites(kRegManualMode, k.lostWrites);
         size_t from = WrSimLogCount();
         app->Kill();

@@ -6,6 +6,7 @@
 
 #include "chart/MemDC.h"
 #include "framework/Afx.h"
+#include "framework/StringW.h"
 #include "tests/common/GdiTarget.h"
 
 // The framework's idle-point clean-up of temporary window wrappers.
@@ -204,6 +205,23 @@ TEST(StringTest, ReverseFindSkipsTrailBytes) {
     EXPECT_EQ(strPath.ReverseFind('\\', 932), 4);
     EXPECT_EQ(strPath.ReverseFind('\\', 1252), 6);
     EXPECT_EQ(strPath.ReverseFind('/', 932), -1);
+}
+
+// Only a path too long for the plain form is rewritten, each kind into the
+// long form the wide calls take for it.
+TEST(StringTest, LongPathsTakeTheirOwnLongForm) {
+    const std::wstring tail(MAX_PATH, L'x');
+    const struct {
+        std::wstring in, out;
+    } kCases[] = {
+        {L"C:\\short", L"C:\\short"},
+        {L"C:\\" + tail, L"\\\\?\\C:\\" + tail},
+        {L"\\\\server\\share\\" + tail, L"\\\\?\\UNC\\server\\share\\" + tail},
+        {L"\\\\?\\C:\\" + tail, L"\\\\?\\C:\\" + tail},
+    };
+    for (const auto& c : kCases) {
+        EXPECT_EQ(std::wstring(AfxLongPath(CStringW(c.in)).GetString()), c.out);
+    }
 }
 
 }  // namespace

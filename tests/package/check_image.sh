@@ -59,6 +59,13 @@ check_version() {
         fail "$1's FileVersion text is not $version"
 }
 
+# Without a compatibility section, 64-bit Windows may end a process when an
+# exception leaves a window procedure, past its crash filter.
+check_compatibility() {
+    grep -qF 'supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"' <<<"$rc" ||
+        fail "$1's manifest declares no supported Windows version"
+}
+
 # From WrRdIO.dll exactly the two calls, by name: a runtime DLL of the
 # compiler would have to ship beside the program, and the manifest asks for
 # administrator and declares the program DPI-aware.
@@ -75,6 +82,7 @@ check_program() {
     grep -qF 'level="requireAdministrator"' <<<"$rc" ||
         fail "$what's manifest does not ask for administrator"
     grep -qF '>true</dpiAware>' <<<"$rc" || fail "$what's manifest does not declare it DPI-aware"
+    check_compatibility "$what"
     check_version "$what"
 }
 
@@ -84,6 +92,7 @@ check_guardian() {
     local what="$arch VorlaneGuard.exe"
     read_program "$what" "$dir/VorlaneGuard.exe" || return
     grep -qi $'^\tDLL Name: WrRdIO.dll$' <<<"$dump" && fail "$what imports the library"
+    check_compatibility "$what"
     check_version "$what"
     grep -q 'VALUE "FileDescription", ".*fan guardian' <<<"$rc" ||
         fail "$what's FileDescription does not say it is the fan guardian"
