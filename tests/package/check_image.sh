@@ -43,7 +43,8 @@ read_image() {
         fail "$what carries a link time: $(grep $'^Time/Date\t' <<<"$dump")"
     grep 'Time/Date stamp' <<<"$dump" | grep -qv 'stamp[[:space:]]*0$' &&
         fail "$what's export table carries a time"
-    for folder in "$sources" "$dir"; do
+    # Also as tools spell a path in a symbol name (/work/x -> _work_x).
+    for folder in "$sources" "$dir" "${sources//[^A-Za-z0-9]/_}" "${dir//[^A-Za-z0-9]/_}"; do
         grep -qaF -- "$folder" "$file" && fail "$what holds the path $folder"
     done
     grep -q "^Magic[[:space:]]*$magic" <<<"$dump" || fail "$what: optional header is not $magic"
