@@ -66,9 +66,11 @@ rule="$(rows Upgrade | awk -F'\t' -v c="$upgrade" -v v="$version" \
 unpacked="$(mktemp -d)"
 trap 'rm -rf "$unpacked"' EXIT
 if msiextract -C "$unpacked" "$msi" >/dev/null; then
-    names="$(cd "$unpacked" && find . -type f -printf '%P\n' | LC_ALL=C sort | tr '\n' ' ')"
-    base="$(cut -d' ' -f1 <<<"$names")"
+    # msiextract names the folders by the directory table's own names.
+    listed="$(cd "$unpacked" && find . -type f -printf '%P\n' | LC_ALL=C sort)"
+    base="$(head -n 1 <<<"$listed")"
     base="${base%/*}"
+    names="$(tr '\n' ' ' <<<"$listed")"
     [ "$names" = "$base/README-Windows.txt $base/Vorlane.exe $base/VorlaneGuard.exe $base/WrRdIO.dll " ] ||
         fail "the MSI holds: $names"
     for name in Vorlane.exe VorlaneGuard.exe WrRdIO.dll README-Windows.txt; do
