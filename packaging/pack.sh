@@ -45,8 +45,11 @@ queries=(
     # version from the executables.
     "UPDATE File SET Version = '$VERSION' WHERE File = 'VorlaneExe' OR File = 'VorlaneGuardExe'"
     # The older product is removed after the new one is in place
-    # (afterInstallFinalize): what both share, the files the user put beside
-    # the program included, is never removed in between.
+    # (afterInstallFinalize). Windows Installer removes a component only when
+    # no installed product still uses it, so what both versions share (one
+    # GUID per file path, for good) stays, and with it the removal of the
+    # files the user put beside the program, which belongs to the program's
+    # component.
     "UPDATE InstallExecuteSequence SET Sequence = 6700 WHERE Action = 'RemoveExistingProducts'"
     # Uninstall takes the folder away whole: whatever WrRdIO.dll is there, and
     # data\Led.ini.
