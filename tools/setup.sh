@@ -5,7 +5,7 @@
 set -euo pipefail
 source "$(dirname "$0")/host.sh"
 
-PACKAGES=(cmake make python3 zip unzip
+PACKAGES=(cmake make python3 zip unzip wixl msitools git
     gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
     gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     mingw-w64-x86-64-dev

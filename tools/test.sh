@@ -3,7 +3,9 @@
 # test suite headless under Wine: the 64-bit build's on every host, the
 # 32-bit build's where this host executes 32-bit code (elsewhere its entries
 # report themselves skipped, and the 64-bit suite checks the 32-bit program
-# without running it). Exits non-zero when any test fails.
+# without running it). The 64-bit suite also builds the release of both
+# architectures again in another folder and compares the bytes. Exits
+# non-zero when any test fails.
 # Arguments go to each ctest run (e.g. -R test_chart).
 set -euo pipefail
 source "$(dirname "$0")/wineenv.sh"
@@ -19,7 +21,7 @@ for arch in win32 win64; do
     tree="$(vorlane_tree "$arch")"
     echo "=== $arch suite ($tree) ==="
     if [ "$arch" = win32 ] && ! vorlane_host_runs_32bit; then
-        echo "test: this host cannot execute 32-bit x86 code: of the win32 suite only the checks of its built files and its zip run here; its Wine tests show as Skipped"
+        echo "test: this host cannot execute 32-bit x86 code: of the win32 suite only the checks of its built files, its zip and its MSI run here; its Wine tests show as Skipped"
     else
         vorlane_use_wine "$tree"
         # One desktop at a time on the shared screen: the tests read pixels.

@@ -1,6 +1,7 @@
 #!/bin/bash
 # The programs as files, as Windows sees them before any of their code runs:
-# format, subsystem, imports, exports, manifest and version, read on the host
+# format, subsystem, imports, exports, manifest and version, and nothing of
+# the time or folder they were built in, read on the host
 # with binutils, so a host that cannot execute 32-bit code still checks the
 # 32-bit product.
 # Usage: check_image.sh VERSION ARCH=DIR [ARCH=DIR ...]   (ARCH win32 or win64)
@@ -8,6 +9,7 @@ set -uo pipefail
 
 version="$1"
 shift
+sources="$(cd "$(dirname "$0")/../.." && pwd)"
 failures=0
 fail() {
     echo "FAIL: $*"
@@ -33,8 +35,18 @@ read_image() {
     local what="$1" file="$2" dll
     dump=
     [ -f "$file" ] || { fail "$file is missing: build $arch first"; return 1; }
-    dump="$("$objdump" -p "$file")" || { fail "$objdump cannot read $file"; return 1; }
+    dump="$(TZ=UTC "$objdump" -p "$file")" || { fail "$objdump cannot read $file"; return 1; }
     grep -q "file format $format\$" <<<"$dump" || fail "$what is not $format"
+    # Nothing of the build's moment or place: no link time in the headers, no
+    # folder of the sources or the build tree.
+    grep $'^Time/Date\t' <<<"$dump" | grep -qv $'\tThu Jan  1 00:00:00 1970$' &&
+        fail "$what carries a link time: $(grep $'^Time/Date\t' <<<"$dump")"
+    grep 'Time/Date stamp' <<<"$dump" | grep -qv 'stamp[[:space:]]*0$' &&
+        fail "$what's export table carries a time"
+    # Also as tools spell a path in a symbol name (/work/x -> _work_x).
+    for folder in "$sources" "$dir" "${sources//[^A-Za-z0-9]/_}" "${dir//[^A-Za-z0-9]/_}"; do
+        grep -qaF -- "$folder" "$file" && fail "$what holds the path $folder"
+    done
     grep -q "^Magic[[:space:]]*$magic" <<<"$dump" || fail "$what: optional header is not $magic"
     while read -r dll; do
         [ "${dll,,}" = wrrdio.dll ] || [ -f "$system_dlls/${dll,,}" ] ||

@@ -42,10 +42,12 @@ if [ -s "$readme" ]; then
     [ -z "$(tail -c 1 "$readme")" ] || fail "README-Windows.txt does not end with a line break"
     lines="$(wc -l <"$readme")"
     [ "$lines" -gt 10 ] || fail "README-Windows.txt has only $lines lines"
-    # It tells where both executables go, how to put the maker's library in
+    # It tells where both executables go (installed, or copied, not moved),
+    # how to put the maker's library in
     # place and pick the variant, names the bitness of the program it comes
     # with, and what a library of the other bitness shows.
-    for must in "Copy Vorlane.exe and VorlaneGuard.exe" "Program Files" _GetRegisterValue@36 \
+    for must in "Vorlane.exe and VorlaneGuard.exe together" "do not move" "Program Files" \
+        "msiexec /i Vorlane-" _GetRegisterValue@36 \
         _SetRegisterValue@40 "the program ($bits-bit Windows)" 0xc000007b "[PLATFORM_TYPE]" \
         Value=1 administrator; do
         grep -qF -- "$must" "$readme" || fail "README-Windows.txt does not say \"$must\""
