@@ -328,6 +328,16 @@ TEST_F(Ec, TwoProcessesShareOneRegisterFile) {
     EXPECT_EQ(0x77, WrSimPeek(0x4343));
 }
 
+// A process killed during a call leaves the EC to the others, as an
+// abandoned mutex would.
+TEST_F(Ec, AProcessThatEndsInsideTheEcLeavesItToTheOthers) {
+    WrSimPoke(kScratch, 0x42);
+    ASSERT_EQ(1u, RunPeer("enter"));
+    EXPECT_EQ(0x42, Read(kScratch));
+    EXPECT_EQ(0, Write(kScratch, 0x43));
+    EXPECT_EQ(0x43, WrSimPeek(kScratch));
+}
+
 TEST_F(Ec, TraceFileGetsOneLinePerCallFromEveryProcess) {
     char dir[MAX_PATH], path[MAX_PATH];
     GetTempPathA(MAX_PATH, dir);
