@@ -7,8 +7,10 @@
 // to the fair floor, which must be 1 within the measurement's own error
 // before Vorlane's to the fair floor means anything. Vorlane's private bytes
 // are read before and after each leg's CPU samples.
-// VORLANE_BENCH_SECONDS sets a leg's length (default 60), VORLANE_BENCH_RUNS
-// the number of runs (default 3).
+// VORLANE_BENCH_SECONDS sets a leg's length (default 30), VORLANE_BENCH_RUNS
+// the number of runs (default 5). A leg's bias (which program's timers fire
+// just after another's, on the shared core) holds for the whole leg, so more
+// legs, not longer ones, narrow the spread.
 //
 // Under Wine 8, GetProcessTimes of another process answers the caller's own
 // times, and thread times count in 10 ms ticks, a tenth of a 10-s window's
@@ -383,9 +385,9 @@ int EnvInt(const char* pszName, int nDefault) {
 }  // namespace
 
 int main() {
-    int nSeconds = EnvInt("VORLANE_BENCH_SECONDS", 60);
+    int nSeconds = EnvInt("VORLANE_BENCH_SECONDS", 30);
     if (nSeconds < 2 * kStepsPerWindow) nSeconds = 2 * kStepsPerWindow;
-    int nRuns = EnvInt("VORLANE_BENCH_RUNS", 3);
+    int nRuns = EnvInt("VORLANE_BENCH_RUNS", 5);
     if (nRuns < 1) nRuns = 1;
     const double stepUs = nSeconds * 1e6 / kSteps;
     UseOwnSimulatedEc();

@@ -9,8 +9,8 @@
 #   (default: what tools/run.sh runs, every benchmark)
 #   VORLANE_BUILD          build folder (default build-bench; the tree is
 #                          build-bench/win32 or build-bench/win64)
-#   VORLANE_BENCH_SECONDS  length of each leg of the CPU benchmark (default 60)
-#   VORLANE_BENCH_RUNS     runs of the CPU benchmark, three legs each (default 3)
+#   VORLANE_BENCH_SECONDS  length of each leg of the CPU benchmark (default 30)
+#   VORLANE_BENCH_RUNS     runs of the CPU benchmark, three legs each (default 5)
 # How each figure was obtained goes to stderr, below the table.
 set -euo pipefail
 source "$(dirname "$0")/wineenv.sh"
