@@ -1,14 +1,15 @@
 // Vorlane.exe on its simulated EC beside its yardstick (bench_idle.cpp), the
 // fair floor, and the control, a second fair floor: all three started at
 // once, every window wholly on the desktop and none over another, all three
-// on one core, on an EC whose every read answers a new value. A run is three
-// legs in which the programs take each place, and each start, once. It gives
+// on one core, on an EC whose every read answers a new value. A run is six
+// legs, one for each order of the three programs, their places and starts
+// following it. It gives
 // the CPU time of each as a share of one core and two ratios: the control's
 // to the fair floor, which must be 1 within the measurement's own error
 // before Vorlane's to the fair floor means anything. Vorlane's private bytes
 // are read before and after each leg's CPU samples.
-// VORLANE_BENCH_SECONDS sets a leg's length (default 30), VORLANE_BENCH_RUNS
-// the number of runs (default 5). A leg's bias (which program's timers fire
+// VORLANE_BENCH_SECONDS sets a leg's length (default 20), VORLANE_BENCH_RUNS
+// the number of runs (default 3). A leg's bias (which program's timers fire
 // just after another's, on the shared core) holds for the whole leg, so more
 // legs, not longer ones, narrow the spread.
 //
@@ -18,6 +19,7 @@
 // threads; only where there is no /proc (Windows) is it GetProcessTimes.
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -262,7 +264,7 @@ double WholeShare(const Leg& leg, int nProgram) {
 }
 
 // A run's ratio of two programs' CPU: the geometric mean of its legs' whole
-// ratios, so that each place and each start counts once for each program.
+// ratios, so that each place and each order counts alike for each program.
 double RunRatio(const std::vector<Leg>& run, int a, int b) {
     double logSum = 0;
     for (const Leg& leg : run) logSum += std::log(WholeShare(leg, a) / WholeShare(leg, b));
@@ -332,7 +334,7 @@ void CpuRows(const std::vector<std::vector<Leg>>& runs, int nSeconds) {
     const char* pszClock = runs.front().front().bKernelClock
                                ? "Linux kernel's count of its threads' run time"
                                : "GetProcessTimes";
-    CpuRow(bench::Format("Vorlane.exe CPU, %% of one core, %u runs of 3 legs of %d s on the "
+    CpuRow(bench::Format("Vorlane.exe CPU, %% of one core, %u runs of 6 legs of %d s on the "
                          "simulated EC, every read a new value (%s)",
                          static_cast<unsigned>(runs.size()), nSeconds, pszClock),
            runs, kSubject);
@@ -385,9 +387,9 @@ int EnvInt(const char* pszName, int nDefault) {
 }  // namespace
 
 int main() {
-    int nSeconds = EnvInt("VORLANE_BENCH_SECONDS", 30);
+    int nSeconds = EnvInt("VORLANE_BENCH_SECONDS", 20);
     if (nSeconds < 2 * kStepsPerWindow) nSeconds = 2 * kStepsPerWindow;
-    int nRuns = EnvInt("VORLANE_BENCH_RUNS", 5);
+    int nRuns = EnvInt("VORLANE_BENCH_RUNS", 3);
     if (nRuns < 1) nRuns = 1;
     const double stepUs = nSeconds * 1e6 / kSteps;
     UseOwnSimulatedEc();
@@ -397,18 +399,20 @@ int main() {
     ::SetEnvironmentVariableA("WRRDIO_SIM_MOVING", "1");
 
     // A program placed or started first can cost more than its equal placed
-    // or started later, so in each run's three legs every program takes
-    // every place, and every start, once.
-    std::vector<std::vector<Leg>> runs(nRuns, std::vector<Leg>(kPrograms));
+    // or started later, so each run's legs take every order of the three
+    // programs once: each takes each place, and comes before each other
+    // program, equally often.
+    int byPlace[kPrograms] = {kSubject, kFairFloor, kControl};
+    std::vector<std::vector<Leg>> runs(nRuns);
     for (int r = 0; r < nRuns; ++r) {
-        for (int nLeg = 0; nLeg < kPrograms; ++nLeg) {
-            int byPlace[kPrograms];
-            for (int n = 0; n < kPrograms; ++n) byPlace[n] = (n + nLeg) % kPrograms;
-            if (!RunLeg(byPlace, stepUs, r == 0 && nLeg == 0, &runs[r][nLeg])) return 1;
-            if (!runs[r][nLeg].bClosed)
-                bench::Note("bench_process, run %d leg %d: a process had to be ended", r + 1,
-                            nLeg + 1);
-        }
+        do {
+            runs[r].emplace_back();
+            Leg& leg = runs[r].back();
+            if (!RunLeg(byPlace, stepUs, r == 0 && runs[r].size() == 1, &leg)) return 1;
+            if (!leg.bClosed)
+                bench::Note("bench_process, run %d leg %u: a process had to be ended", r + 1,
+                            static_cast<unsigned>(runs[r].size()));
+        } while (std::next_permutation(byPlace, byPlace + kPrograms));
         bench::Note("bench_process, run %d: control ÷ fair floor %.3f×, Vorlane ÷ fair floor %.3f×",
                     r + 1, RunRatio(runs[r], kControl, kFairFloor),
                     RunRatio(runs[r], kSubject, kFairFloor));

@@ -9,8 +9,8 @@
 #   (default: what tools/run.sh runs, every benchmark)
 #   VORLANE_BUILD          build folder (default build-bench; the tree is
 #                          build-bench/win32 or build-bench/win64)
-#   VORLANE_BENCH_SECONDS  length of each leg of the CPU benchmark (default 30)
-#   VORLANE_BENCH_RUNS     runs of the CPU benchmark, three legs each (default 5)
+#   VORLANE_BENCH_SECONDS  length of each leg of the CPU benchmark (default 20)
+#   VORLANE_BENCH_RUNS     runs of the CPU benchmark, six legs each (default 3)
 # How each figure was obtained goes to stderr, below the table.
 set -euo pipefail
 source "$(dirname "$0")/wineenv.sh"
@@ -31,7 +31,6 @@ if [ $# -gt 1 ]; then
 fi
 export VORLANE_BUILD="${VORLANE_BUILD:-$VORLANE_ROOT/build-bench}"
 BUILD="$(vorlane_tree "$ARCH")"
-export VORLANE_BENCH_SECONDS="${VORLANE_BENCH_SECONDS:-60}"
 # A trace file written on every EC call would be measured with the call; the
 # CPU benchmark sets the moving EC for its programs itself.
 unset WRRDIO_TRACE WRRDIO_SIM_MOVING
