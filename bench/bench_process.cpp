@@ -271,9 +271,9 @@ double RunRatio(const std::vector<Leg>& run, int a, int b) {
     return std::exp(logSum / run.size());
 }
 
-std::string List(const std::vector<double>& values, const char* pszUnit) {
+std::string List(const std::vector<double>& values, const char* pszUnit, int nDecimals = 2) {
     std::string s;
-    for (double v : values) s += (s.empty() ? "" : ", ") + bench::Num(v, 2) + pszUnit;
+    for (double v : values) s += (s.empty() ? "" : ", ") + bench::Num(v, nDecimals) + pszUnit;
     return s;
 }
 
@@ -315,9 +315,10 @@ bench::Stats RatioRow(const std::string& figure, const std::vector<std::vector<L
     }
     const bench::Stats st = bench::Summarize(perRun);
     const bench::Stats stWindows = bench::Summarize(windows);
-    bench::Row(figure, bench::Num(st.median, 2) + "×",
-               "runs " + List(perRun, "×") + " (min–max " + bench::Num(st.min, 2) + "–" +
-                   bench::Num(st.max, 2) + "×); per-window ratios " +
+    // Three decimals: the verdicts are a few hundredths wide.
+    bench::Row(figure, bench::Num(st.median, 3) + "×",
+               "runs " + List(perRun, "×", 3) + " (min–max " + bench::Num(st.min, 3) + "–" +
+                   bench::Num(st.max, 3) + "×); per-window ratios " +
                    bench::MinMax(stWindows, "×", 2),
                st.n, pszTarget, bench::Verdict(pfnMet(st.median)));
     return st;
