@@ -1,11 +1,17 @@
-// Vorlane.exe on its simulated EC beside its yardsticks (bench_idle.cpp): the
-// fair floor and the chart-only floor, all three started at once,
-// in two runs in which Vorlane and the fair floor trade their start and their
-// place: the CPU time of each as a share of one core, their ratios, and
-// Vorlane's private bytes before and after each run's CPU samples.
-// VORLANE_BENCH_SECONDS sets a run's length (default 60); with
-// VORLANE_BENCH_CONTROL=1 a second fair floor takes Vorlane's place, which
-// shows what the measurement makes of two equal programs.
+// Vorlane.exe on its simulated EC beside its yardstick (bench_idle.cpp), the
+// fair floor, and the control, a second fair floor: all three started at
+// once, every window wholly on the desktop and none over another, all three
+// on one core, on an EC whose every read answers a new value. A run is six
+// legs, one for each order of the three programs, their places and starts
+// following it. It gives
+// the CPU time of each as a share of one core and two ratios: the control's
+// to the fair floor, which must be 1 within the measurement's own error
+// before Vorlane's to the fair floor means anything. Vorlane's private bytes
+// are read before and after each leg's CPU samples.
+// VORLANE_BENCH_SECONDS sets a leg's length (default 20), VORLANE_BENCH_RUNS
+// the number of runs (default 3). A leg's bias (which program's timers fire
+// just after another's, on the shared core) holds for the whole leg, so more
+// legs, not longer ones, narrow the spread.
 //
 // Under Wine 8, GetProcessTimes of another process answers the caller's own
 // times, and thread times count in 10 ms ticks, a tenth of a 10-s window's
@@ -13,6 +19,7 @@
 // threads; only where there is no /proc (Windows) is it GetProcessTimes.
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -24,13 +31,15 @@
 
 namespace {
 
-const int kSteps = 12;          // samples over the run
+const int kSteps = 12;          // samples over a leg
 const int kStepsPerWindow = 2;  // CPU shares are taken over this many steps
+const double kControlTolerance = 0.03;
+const double kTarget = 1.05;
 
-enum { kSubject, kFairFloor, kFloor, kPrograms };
-// The yardsticks' executables, beside this one; the control is a second fair floor.
-const char* const kIdleExes[kPrograms] = {"bench_control.exe", "bench_fair_floor.exe",
-                                          "bench_floor.exe"};
+enum { kSubject, kFairFloor, kControl, kPrograms };
+const char* const kNames[kPrograms] = {"Vorlane.exe", "fair floor", "control"};
+// The yardsticks' executables, beside this one.
+const char* const kIdleExes[kPrograms] = {nullptr, "bench_fair_floor.exe", "bench_control.exe"};
 
 double ProcessTimesNs(HANDLE hProcess) {
     FILETIME ftCreate, ftExit, ftKernel, ftUser;
@@ -60,8 +69,8 @@ std::string KiB(SIZE_T bytes) {
 // One of the three programs, started: Vorlane.exe from an install folder of
 // its own, a yardstick from beside this executable.
 struct Running {
-    Running(int nProgram, bool bControl) {
-        if (nProgram == kSubject && !bControl) {
+    explicit Running(int nProgram) {
+        if (nProgram == kSubject) {
             install.reset(new InstallDir);
             process.reset(new VorlaneProcess(*install));
             path = install->ExePath();
@@ -102,7 +111,7 @@ double SharePct(const CpuSample& a, const CpuSample& b) {
     return (b.cpuNs - a.cpuNs) / 1000.0 / (b.tUs - a.tUs) * 100.0;
 }
 
-// One run of the three programs side by side.
+// One leg: the three programs side by side, each in its place.
 struct Leg {
     std::vector<CpuSample> cpu[kPrograms];
     SIZE_T mem[2] = {};  // Vorlane's private bytes, before and after the CPU samples
@@ -112,14 +121,35 @@ struct Leg {
 
 typedef std::unique_ptr<Running> Programs[kPrograms];
 
-// Starts the programs in the given order and waits for their windows.
-bool StartAll(const int* order, bool bControl, Programs& programs) {
+// The core every program runs on: the first this process may use, so that
+// `taskset` before the benchmark chooses it.
+DWORD_PTR OneCore() {
+    DWORD_PTR process = 0, system = 0;
+    if (!::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system) || process == 0)
+        return 1;
+    return process & (~process + 1);
+}
+
+// The Linux kernel's word on where a program's first thread may run.
+std::string CpusAllowed(unsigned long unixPid) {
+    const std::string status = ReadWholeFile("Z:\\proc\\" + std::to_string(unixPid) + "\\status");
+    const size_t at = status.find("Cpus_allowed_list:");
+    if (at == std::string::npos) return "?";
+    const size_t from = status.find_first_not_of(" \t", at + 18);
+    return status.substr(from, status.find('\n', from) - from);
+}
+
+// Starts the programs, the one for place 0 first, and waits for their windows.
+bool StartAll(const int* byPlace, Programs& programs) {
     for (int n = 0; n < kPrograms; ++n) {
-        programs[order[n]].reset(new Running(order[n], bControl));
-        if (!programs[order[n]]->process->Started()) {
-            bench::Note("bench_process: could not start %s", programs[order[n]]->path.c_str());
+        std::unique_ptr<Running>& p = programs[byPlace[n]];
+        p.reset(new Running(byPlace[n]));
+        if (!p->process->Started()) {
+            bench::Note("bench_process: could not start %s", p->path.c_str());
             return false;
         }
+        // A process's affinity covers the threads it starts later as well.
+        ::SetProcessAffinityMask(p->process->Handle(), OneCore());
     }
     for (auto& p : programs) {
         if (!WaitFor([&p] { return p->FindDialog() != nullptr; }, 30000)) {
@@ -130,38 +160,47 @@ bool StartAll(const int* order, bool bControl, Programs& programs) {
     return true;
 }
 
-// Apart on the desktop, since a window under another paints less: the first
-// two of the order on the left, one above the other, the last on the right.
-void PlaceApart(const int* order, Programs& programs) {
-    RECT rc[kPrograms];
-    for (int n = 0; n < kPrograms; ++n) ::GetWindowRect(programs[order[n]]->hWnd, &rc[n]);
-    const int cxScreen = ::GetSystemMetrics(SM_CXSCREEN);
-    const POINT at[kPrograms] = {
-        {0, 0}, {0, rc[0].bottom - rc[0].top}, {cxScreen - (rc[2].right - rc[2].left), 0}};
+// Places 0 and 1 side by side at the top, place 2 below place 0. A window
+// partly off the desktop or under another paints less, so every window must
+// lie wholly on the desktop and clear of the others, or nothing is measured.
+bool PlaceApart(const int* byPlace, Programs& programs) {
+    RECT rc;
+    ::GetWindowRect(programs[byPlace[0]]->hWnd, &rc);
+    const int cx = rc.right - rc.left, cy = rc.bottom - rc.top;
+    const POINT at[kPrograms] = {{0, 0}, {cx, 0}, {0, cy}};
+    const RECT rcDesktop = {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+    RECT placed[kPrograms];
     for (int n = 0; n < kPrograms; ++n) {
-        ::SetWindowPos(programs[order[n]]->hWnd, nullptr, at[n].x, at[n].y, 0, 0,
+        HWND hWnd = programs[byPlace[n]]->hWnd;
+        ::SetWindowPos(hWnd, nullptr, at[n].x, at[n].y, 0, 0,
                        SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-        ::GetWindowRect(programs[order[n]]->hWnd, &rc[n]);
-    }
-    for (int i = 0; i < kPrograms; ++i) {
-        for (int j = i + 1; j < kPrograms; ++j) {
-            RECT rcOverlap;
-            if (::IntersectRect(&rcOverlap, &rc[i], &rc[j])) {
-                bench::Note("bench_process: windows %d and %d overlap (desktop %dx%d)", i, j,
-                            cxScreen, ::GetSystemMetrics(SM_CYSCREEN));
+        ::GetWindowRect(hWnd, &placed[n]);
+        RECT rcOn;
+        ::IntersectRect(&rcOn, &placed[n], &rcDesktop);
+        if (!::EqualRect(&rcOn, &placed[n])) {
+            bench::Note("bench_process: the %s's window does not fit on the %ldx%ld desktop",
+                        kNames[byPlace[n]], rcDesktop.right, rcDesktop.bottom);
+            return false;
+        }
+        for (int i = 0; i < n; ++i) {
+            if (::IntersectRect(&rcOn, &placed[i], &placed[n])) {
+                bench::Note("bench_process: the windows of the %s and the %s overlap",
+                            kNames[byPlace[i]], kNames[byPlace[n]]);
+                return false;
             }
         }
     }
+    return true;
 }
 
 // Samples every program's CPU time kSteps + 1 times, stepUs apart.
 bool SampleCpu(Programs& programs, double stepUs, Leg* pLeg) {
-    for (auto& p : programs) {
-        p->unixPid = bench::UnixPidOf(p->path);
-        if (p->unixPid == 0) pLeg->bKernelClock = false;
-    }
     HANDLE handles[kPrograms];
-    for (int i = 0; i < kPrograms; ++i) handles[i] = programs[i]->process->Handle();
+    for (int i = 0; i < kPrograms; ++i) {
+        programs[i]->unixPid = bench::UnixPidOf(programs[i]->path);
+        if (programs[i]->unixPid == 0) pLeg->bKernelClock = false;
+        handles[i] = programs[i]->process->Handle();
+    }
     const double t0 = bench::NowUs();
     for (int nStep = 0; nStep <= kSteps; ++nStep) {
         double tLeft = t0 + nStep * stepUs - bench::NowUs();
@@ -185,20 +224,25 @@ bool SampleCpu(Programs& programs, double stepUs, Leg* pLeg) {
     return true;
 }
 
-// One run of the three programs, started and placed in the given order.
+// One leg, the programs started and placed in the given order of places.
 // Memory is read only before and after the CPU samples: under Wine,
 // VirtualQueryEx of another process runs in that process (a system APC per
 // call, one call per region), so reading it during the run charged Vorlane
 // alone for the measuring.
-bool RunLeg(const int* order, bool bControl, double stepUs, Leg* pLeg) {
+bool RunLeg(const int* byPlace, double stepUs, bool bFirst, Leg* pLeg) {
     Programs programs;
-    if (!StartAll(order, bControl, programs)) return false;
-    PlaceApart(order, programs);
+    if (!StartAll(byPlace, programs) || !PlaceApart(byPlace, programs)) return false;
     HANDLE hSubject = programs[kSubject]->process->Handle();
     ::Sleep(static_cast<DWORD>(stepUs / 1000));
     pLeg->mem[0] = PrivateBytesOf(hSubject);
     if (!SampleCpu(programs, stepUs, pLeg)) return false;
     pLeg->mem[1] = PrivateBytesOf(hSubject);
+    if (bFirst && pLeg->bKernelClock) {
+        bench::Note("bench_process: the programs' first threads may run on CPUs %s, %s, %s",
+                    CpusAllowed(programs[0]->unixPid).c_str(),
+                    CpusAllowed(programs[1]->unixPid).c_str(),
+                    CpusAllowed(programs[2]->unixPid).c_str());
+    }
     pLeg->bClosed = true;
     for (auto& p : programs) pLeg->bClosed = p->Close() && pLeg->bClosed;
     // Vorlane's guardian ends with it; its install folder is removed after.
@@ -215,130 +259,166 @@ std::vector<double> WindowShares(const std::vector<CpuSample>& s) {
     return shares;
 }
 
-// Per-window shares of one program over every leg, and the mean of the legs'
-// whole-run shares.
-void CpuRow(const std::string& figure, const std::vector<Leg>& legs, int nProgram) {
-    std::vector<double> windows;
-    double wholeSum = 0;
-    for (const Leg& leg : legs) {
-        const std::vector<double> shares = WindowShares(leg.cpu[nProgram]);
-        windows.insert(windows.end(), shares.begin(), shares.end());
-        wholeSum += SharePct(leg.cpu[nProgram].front(), leg.cpu[nProgram].back());
-    }
-    bench::Stats st = bench::Summarize(windows);
-    const std::vector<CpuSample>& s0 = legs.front().cpu[nProgram];
-    double windowSeconds = (s0[kStepsPerWindow].tUs - s0[0].tUs) / 1e6;
-    std::string spread = bench::MinMax(st, " %", 2) +
-                         bench::Format(" (%.0f-s windows)", windowSeconds) + "; whole runs " +
-                         bench::Num(wholeSum / legs.size(), 2) + " %";
-    bench::Row(figure, bench::Num(st.median, 2) + " %", spread, st.n);
+double WholeShare(const Leg& leg, int nProgram) {
+    return SharePct(leg.cpu[nProgram].front(), leg.cpu[nProgram].back());
 }
 
-// The ratio of two programs' CPU shares, window by window in the same run,
-// pooled over the legs; the whole-run figure is the geometric mean of the
-// legs' ratios, so that a place's or a start's advantage counts once for
-// each program.
-void RatioRow(const std::string& figure, const std::vector<Leg>& legs, int a, int b,
-              const char* const* legNames, double target) {
-    std::vector<double> ratios;
+// A run's ratio of two programs' CPU: the geometric mean of its legs' whole
+// ratios, so that each place and each order counts alike for each program.
+double RunRatio(const std::vector<Leg>& run, int a, int b) {
     double logSum = 0;
-    std::string perLeg;
-    for (size_t n = 0; n < legs.size(); ++n) {
-        const std::vector<CpuSample>& sa = legs[n].cpu[a];
-        const std::vector<CpuSample>& sb = legs[n].cpu[b];
-        const std::vector<double> sharesA = WindowShares(sa), sharesB = WindowShares(sb);
-        for (size_t i = 0; i < sharesA.size(); ++i) {
-            if (sharesB[i] > 0) ratios.push_back(sharesA[i] / sharesB[i]);
-        }
-        double whole = SharePct(sa.front(), sa.back()) / SharePct(sb.front(), sb.back());
-        logSum += std::log(whole);
-        perLeg += bench::Format("; %s %.2f×", legNames[n], whole);
-    }
-    if (ratios.empty()) return;
-    bench::Stats st = bench::Summarize(ratios);
-    double whole = std::exp(logSum / legs.size());
-    std::string spread =
-        bench::MinMax(st, "×", 2) + "; whole runs " + bench::Num(whole, 2) + "×" + perLeg;
-    std::string targetText = target > 0 ? bench::Format("≤ %.1f×", target) : "–";
-    bench::Row(figure, bench::Num(st.median, 2) + "×", spread, st.n, targetText.c_str(),
-               target > 0 ? bench::Verdict(st.median <= target && whole <= target) : "–");
+    for (const Leg& leg : run) logSum += std::log(WholeShare(leg, a) / WholeShare(leg, b));
+    return std::exp(logSum / run.size());
 }
 
-void CpuRows(const std::vector<Leg>& legs, const char* pszSubject, const char* const* legNames,
-             int nSeconds) {
-    const char* pszClock = legs.front().bKernelClock
+std::string List(const std::vector<double>& values, const char* pszUnit, int nDecimals = 2) {
+    std::string s;
+    for (double v : values) s += (s.empty() ? "" : ", ") + bench::Num(v, nDecimals) + pszUnit;
+    return s;
+}
+
+// Per-window shares of one program over every leg of every run, and the
+// runs' whole shares.
+void CpuRow(const std::string& figure, const std::vector<std::vector<Leg>>& runs, int nProgram) {
+    std::vector<double> windows, wholes;
+    for (const auto& run : runs) {
+        double sum = 0;
+        for (const Leg& leg : run) {
+            const std::vector<double> shares = WindowShares(leg.cpu[nProgram]);
+            windows.insert(windows.end(), shares.begin(), shares.end());
+            sum += WholeShare(leg, nProgram);
+        }
+        wholes.push_back(sum / run.size());
+    }
+    const bench::Stats st = bench::Summarize(windows);
+    const std::vector<CpuSample>& s0 = runs.front().front().cpu[nProgram];
+    const double windowSeconds = (s0[kStepsPerWindow].tUs - s0[0].tUs) / 1e6;
+    bench::Row(figure, bench::Num(st.median, 2) + " %",
+               bench::MinMax(st, " %", 2) +
+                   bench::Format(" (%.0f-s windows); runs ", windowSeconds) + List(wholes, " %"),
+               st.n);
+}
+
+// The median over the runs of a ratio of two programs' CPU, with each run's
+// figure and the spread of the per-window ratios.
+bench::Stats RatioRow(const std::string& figure, const std::vector<std::vector<Leg>>& runs, int a,
+                      int b, const char* pszTarget, bool (*pfnMet)(double)) {
+    std::vector<double> perRun, windows;
+    for (const auto& run : runs) {
+        perRun.push_back(RunRatio(run, a, b));
+        for (const Leg& leg : run) {
+            const std::vector<double> sa = WindowShares(leg.cpu[a]), sb = WindowShares(leg.cpu[b]);
+            for (size_t i = 0; i < sa.size(); ++i) {
+                if (sb[i] > 0) windows.push_back(sa[i] / sb[i]);
+            }
+        }
+    }
+    const bench::Stats st = bench::Summarize(perRun);
+    const bench::Stats stWindows = bench::Summarize(windows);
+    // Three decimals: the verdicts are a few hundredths wide.
+    bench::Row(figure, bench::Num(st.median, 3) + "×",
+               "runs " + List(perRun, "×", 3) + " (min–max " + bench::Num(st.min, 3) + "–" +
+                   bench::Num(st.max, 3) + "×); per-window ratios " +
+                   bench::MinMax(stWindows, "×", 2),
+               st.n, pszTarget, bench::Verdict(pfnMet(st.median)));
+    return st;
+}
+
+bool ControlHolds(double ratio) {
+    return std::fabs(ratio - 1.0) <= kControlTolerance + 1e-9;
+}
+bool WithinTarget(double ratio) {
+    return ratio <= kTarget;
+}
+
+void CpuRows(const std::vector<std::vector<Leg>>& runs, int nSeconds) {
+    const char* pszClock = runs.front().front().bKernelClock
                                ? "Linux kernel's count of its threads' run time"
                                : "GetProcessTimes";
-    CpuRow(bench::Format("%s CPU, %% of one core, 2 runs of %d s on the simulated EC (%s)",
-                         pszSubject, nSeconds, pszClock),
-           legs, kSubject);
+    CpuRow(bench::Format("Vorlane.exe CPU, %% of one core, %u runs of 6 legs of %d s on the "
+                         "simulated EC, every read a new value (%s)",
+                         static_cast<unsigned>(runs.size()), nSeconds, pszClock),
+           runs, kSubject);
     CpuRow(
         "Fair floor: the same dialog and timers, the chart-sized child copying one prepared "
-        "bitmap per paint, one of four read-only edits given a new text every other tick, "
-        "CPU, % of one core, same runs",
-        legs, kFairFloor);
-    CpuRow("Floor, chart only: the same, the edits never changed, CPU, % of one core, same runs",
-           legs, kFloor);
-    RatioRow(bench::Format("%s ÷ fair floor, CPU (per-window ratios, both runs)", pszSubject), legs,
-             kSubject, kFairFloor, legNames, 1.1);
-    RatioRow(bench::Format("%s ÷ chart-only floor, CPU (per-window ratios, both runs)", pszSubject),
-             legs, kSubject, kFloor, legNames, 0);
-    RatioRow("Fair floor ÷ chart-only floor, CPU: the edits' new texts", legs, kFairFloor, kFloor,
-             legNames, 0);
-}
-
-void MemoryRows(const std::vector<Leg>& legs, const char* pszSubject, const char* const* legNames,
-                int nSeconds, double firstSeconds) {
-    const Leg& first = legs.front();
-    bench::Row(bench::Format("%s private bytes %.0f s after its window appeared (commit "
-                             "charge: PrivateUsage, else committed private pages)",
-                             pszSubject, firstSeconds),
-               KiB(first.mem[0]), "–", 1);
-    long growth = 0;
-    std::string perLeg;
-    for (size_t n = 0; n < legs.size(); ++n) {
-        long g = KiBDelta(legs[n].mem[0], legs[n].mem[1]);
-        if (g > growth) growth = g;
-        perLeg +=
-            bench::Format("%s%s %+ld KiB", n == 0 ? "growth over the run: " : "; ", legNames[n], g);
+        "bitmap per paint, one of four read-only edits given a new text on every tick, "
+        "CPU, % of one core, same legs",
+        runs, kFairFloor);
+    CpuRow("Control: a second fair floor, CPU, % of one core, same legs", runs, kControl);
+    const bench::Stats control =
+        RatioRow("Control ÷ fair floor, CPU: the measurement's own error (median of the runs)",
+                 runs, kControl, kFairFloor, "1.00 ± 0.03×", ControlHolds);
+    const bench::Stats subject = RatioRow("Vorlane.exe ÷ fair floor, CPU (median of the runs)",
+                                          runs, kSubject, kFairFloor, "≤ 1.05×", WithinTarget);
+    if (!ControlHolds(control.median)) {
+        bench::Note(
+            "bench_process: the control read %.2f× the fair floor, outside 1.00 ± %.2f×: "
+            "Vorlane's %.2f× is not to be trusted",
+            control.median, kControlTolerance, subject.median);
     }
-    bench::Row(bench::Format("%s private bytes %d s later (first run)", pszSubject, nSeconds),
-               KiB(first.mem[1]), perLeg, legs.size(), "no growth", bench::Verdict(growth <= 0));
 }
 
-bool EnvFlag(const char* pszName) {
+void MemoryRows(const std::vector<std::vector<Leg>>& runs, int nSeconds, double firstSeconds) {
+    const Leg& first = runs.front().front();
+    bench::Row(bench::Format("Vorlane.exe private bytes %.0f s after its window appeared (commit "
+                             "charge: PrivateUsage, else committed private pages)",
+                             firstSeconds),
+               KiB(first.mem[0]), "–", 1);
+    long growth = 0, least = 0;
+    size_t nLegs = 0;
+    for (const auto& run : runs) {
+        for (const Leg& leg : run) {
+            const long g = KiBDelta(leg.mem[0], leg.mem[1]);
+            growth = nLegs == 0 || g > growth ? g : growth;
+            least = nLegs == 0 || g < least ? g : least;
+            ++nLegs;
+        }
+    }
+    bench::Row(bench::Format("Vorlane.exe private bytes %d s later (first leg)", nSeconds),
+               KiB(first.mem[1]),
+               bench::Format("growth over a leg: %+ld to %+ld KiB", least, growth), nLegs,
+               "no growth", bench::Verdict(growth <= 0));
+}
+
+int EnvInt(const char* pszName, int nDefault) {
     const char* psz = std::getenv(pszName);
-    return psz != nullptr && *psz != '\0' && *psz != '0';
+    return psz != nullptr && *psz != '\0' ? std::atoi(psz) : nDefault;
 }
 
 }  // namespace
 
 int main() {
-    int nSeconds = 60;
-    if (const char* psz = std::getenv("VORLANE_BENCH_SECONDS")) nSeconds = std::atoi(psz);
+    int nSeconds = EnvInt("VORLANE_BENCH_SECONDS", 20);
     if (nSeconds < 2 * kStepsPerWindow) nSeconds = 2 * kStepsPerWindow;
+    int nRuns = EnvInt("VORLANE_BENCH_RUNS", 3);
+    if (nRuns < 1) nRuns = 1;
     const double stepUs = nSeconds * 1e6 / kSteps;
-    const bool bControl = EnvFlag("VORLANE_BENCH_CONTROL");
-    const char* pszSubject = bControl ? "Control (a second fair floor)" : "Vorlane.exe";
     UseOwnSimulatedEc();
+    // Every read a new value, so that Vorlane changes one field on every
+    // tick, as the fair floor does, whatever the host's load makes of the
+    // simulated EC's temperatures.
+    ::SetEnvironmentVariableA("WRRDIO_SIM_MOVING", "1");
 
-    // Measured side by side, a program started first or placed top left costs
-    // measurably more than its equal started second or placed below (a
-    // second floor in Vorlane's place read up to 1.4 times the floor). So
-    // the run is made twice, Vorlane and the fair floor trading their start
-    // and their place; the chart-only floor starts last, on the right, both
-    // times.
-    const int orders[2][kPrograms] = {{kSubject, kFairFloor, kFloor},
-                                      {kFairFloor, kSubject, kFloor}};
-    const char* const legNames[2] = {bControl ? "control first" : "Vorlane first",
-                                     "fair floor first"};
-    std::vector<Leg> legs(2);
-    for (int n = 0; n < 2; ++n) {
-        if (!RunLeg(orders[n], bControl, stepUs, &legs[n])) return 1;
-        if (!legs[n].bClosed)
-            bench::Note("bench_process, %s: a process had to be ended", legNames[n]);
+    // A program placed or started first can cost more than its equal placed
+    // or started later, so each run's legs take every order of the three
+    // programs once: each takes each place, and comes before each other
+    // program, equally often.
+    int byPlace[kPrograms] = {kSubject, kFairFloor, kControl};
+    std::vector<std::vector<Leg>> runs(nRuns);
+    for (int r = 0; r < nRuns; ++r) {
+        do {
+            runs[r].emplace_back();
+            Leg& leg = runs[r].back();
+            if (!RunLeg(byPlace, stepUs, r == 0 && runs[r].size() == 1, &leg)) return 1;
+            if (!leg.bClosed)
+                bench::Note("bench_process, run %d leg %u: a process had to be ended", r + 1,
+                            static_cast<unsigned>(runs[r].size()));
+        } while (std::next_permutation(byPlace, byPlace + kPrograms));
+        bench::Note("bench_process, run %d: control ÷ fair floor %.3f×, Vorlane ÷ fair floor %.3f×",
+                    r + 1, RunRatio(runs[r], kControl, kFairFloor),
+                    RunRatio(runs[r], kSubject, kFairFloor));
     }
-    CpuRows(legs, pszSubject, legNames, nSeconds);
-    MemoryRows(legs, pszSubject, legNames, nSeconds, stepUs / 1e6);
+    CpuRows(runs, nSeconds);
+    MemoryRows(runs, nSeconds, stepUs / 1e6);
     return 0;
 }

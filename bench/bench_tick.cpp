@@ -24,6 +24,8 @@ class CTickBench : public CBenchDialog {
   public:
     // µs: [0] when no field's text changed, [1] when one did
     std::vector<double> m_ticks[2], m_after[2];
+    // µs: the data exchange alone, every field showing its text already
+    std::vector<double> m_exchanges;
 
   protected:
     void Run() override {
@@ -44,6 +46,11 @@ class CTickBench : public CBenchDialog {
             double t2 = bench::NowUs();
             bChanged = Fields() != before;
             m_ticks[bChanged].push_back(t2 - t1);
+        }
+        for (int i = 0; i < kTicks; ++i) {
+            double t0 = bench::NowUs();
+            UpdateData(FALSE);
+            m_exchanges.push_back(bench::NowUs() - t0);
         }
     }
 
@@ -81,6 +88,10 @@ int main() {
                                      kCase[changed]),
                        bench::Summarize(dlg.m_after[changed]));
     }
+    bench::TimeRow(
+        "Data exchange alone: UpdateData(FALSE) of the real COsterbyDlg, every field showing its "
+        "text already",
+        bench::Summarize(dlg.m_exchanges));
     DWORD nCalls = WrSimLogCount();
     bench::Note(
         "bench_tick: %d ticks in the program's own dialog, a field's text changed on %.0f %%; "

@@ -17,7 +17,29 @@ void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
     if (hCtrl != nullptr) rControl.SubclassWindow(hCtrl);
 }
 
+namespace {
+
+// Compared byte for byte: a locale's ordering can call two different texts equal.
+bool SameText(const char* psz, int nLen, const CString& text) {
+    return nLen == text.GetLength() &&
+           memcmp(psz, text.GetString(), static_cast<size_t>(nLen)) == 0;
+}
+
+bool ShowsText(HWND hCtrl, const CString& text) {
+    char current[256];
+    int nLen = ::GetWindowTextA(hCtrl, current, sizeof(current));
+    return nLen < static_cast<int>(sizeof(current)) - 1 && SameText(current, nLen, text);
+}
+
+}  // namespace
+
 void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
+    if (!pDX->m_bSaveAndValidate) {
+        if (CDialog* pDlg = dynamic_cast<CDialog*>(pDX->m_pDlgWnd)) {
+            pDlg->SetControlText(nIDC, value);
+            return;
+        }
+    }
     HWND hCtrl = pDX->PrepareCtrl(nIDC);
     if (hCtrl == nullptr) return;
     if (pDX->m_bSaveAndValidate) {
@@ -29,14 +51,7 @@ void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
         return;
     }
     // Rewriting an unchanged text would only make the control repaint.
-    char current[256];
-    int nLen = ::GetWindowTextA(hCtrl, current, sizeof(current));
-    // Compared byte for byte: a locale's ordering can call two different texts equal.
-    if (nLen == value.GetLength() && nLen < static_cast<int>(sizeof(current)) - 1 &&
-        memcmp(current, value.GetString(), static_cast<size_t>(nLen)) == 0) {
-        return;
-    }
-    ::SetWindowTextA(hCtrl, value);
+    if (!ShowsText(hCtrl, value)) ::SetWindowTextA(hCtrl, value);
 }
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
@@ -57,17 +72,75 @@ BOOL CDialog::UpdateData(BOOL bSaveAndValidate) {
 // data exchange runs on every sampling tick. A remembered handle is only
 // checked, which stays within the process.
 HWND CDialog::FindControl(int nID) {
-    for (auto& control : m_controls) {
-        if (control.first != nID) continue;
-        HWND hCtrl = control.second;
-        if (!::IsWindow(hCtrl) || ::GetParent(hCtrl) != m_hWnd || ::GetDlgCtrlID(hCtrl) != nID) {
-            hCtrl = control.second = ::GetDlgItem(m_hWnd, nID);
+    const int n = FindEntry(nID);
+    return n < 0 ? nullptr : m_controls[n].hWnd;
+}
+
+int CDialog::FindEntry(int nID) {
+    for (size_t n = 0; n < m_controls.size(); ++n) {
+        Control& control = m_controls[n];
+        if (control.nID != nID) continue;
+        HWND hCtrl = control.hWnd;
+        if (hCtrl == nullptr || !::IsWindow(hCtrl) || ::GetParent(hCtrl) != m_hWnd ||
+            ::GetDlgCtrlID(hCtrl) != nID) {
+            // Another window now, or none: nothing is known of its text.
+            hCtrl = ::GetDlgItem(m_hWnd, nID);
+            control = {nID, hCtrl, RemembersTextOf(hCtrl), false, false, CString()};
         }
-        return hCtrl;
+        return hCtrl != nullptr ? static_cast<int>(n) : -1;
     }
     HWND hCtrl = ::GetDlgItem(m_hWnd, nID);
-    if (hCtrl != nullptr) m_controls.emplace_back(nID, hCtrl);
-    return hCtrl;
+    if (hCtrl == nullptr) return -1;
+    m_controls.push_back({nID, hCtrl, RemembersTextOf(hCtrl), false, false, CString()});
+    return static_cast<int>(m_controls.size() - 1);
+}
+
+// Only while its notifications reach this dialog's own procedure, which
+// forgets the text on each change but the framework's own.
+bool CDialog::RemembersTextOf(HWND hCtrl) const {
+    char szClass[8] = {};
+    return hCtrl != nullptr &&
+           ::GetWindowLongPtrA(m_hWnd, GWLP_WNDPROC) ==
+               reinterpret_cast<LONG_PTR>(&CWnd::AfxWndProc) &&
+           ::GetClassNameA(hCtrl, szClass, sizeof(szClass)) == 4 &&
+           lstrcmpiA(szClass, "Edit") == 0 &&
+           // A multi-line edit sends no EN_CHANGE for a text set from outside.
+           (::GetWindowLongA(hCtrl, GWL_STYLE) & ES_MULTILINE) == 0;
+}
+
+// On each tick the program gives all its fields their texts, of which at most
+// one has changed. Rewriting an unchanged text would only make the control
+// repaint; the text the framework set answers for the control, without a
+// message to read it back, as long as nothing else has set it since.
+void CDialog::SetControlText(int nID, const CString& text) {
+    const int n = FindEntry(nID);
+    if (n < 0) return;
+    // By index: the control's notifications may look up controls and add entries.
+    HWND hCtrl = m_controls[n].hWnd;
+    if (m_controls[n].bTextKnown) {
+        const CString& strKnown = m_controls[n].strText;
+        if (SameText(strKnown, strKnown.GetLength(), text)) return;
+    } else if (ShowsText(hCtrl, text)) {
+        m_controls[n].bTextKnown = m_controls[n].bRemembers;
+        m_controls[n].strText = text;
+        return;
+    }
+    m_controls[n].bSetting = true;
+    const BOOL bSet = ::SetWindowTextA(hCtrl, text);
+    m_controls[n].bSetting = false;
+    m_controls[n].bTextKnown = bSet && m_controls[n].bRemembers && m_controls[n].hWnd == hCtrl;
+    m_controls[n].strText = text;
+}
+
+LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND && HIWORD(wParam) == EN_CHANGE && lParam != 0) {
+        for (Control& control : m_controls) {
+            if (control.hWnd == reinterpret_cast<HWND>(lParam) && !control.bSetting) {
+                control.bTextKnown = false;
+            }
+        }
+    }
+    return CWnd::WindowProc(message, wParam, lParam);
 }
 
 BOOL CDialog::OnInitDialog() {

@@ -202,7 +202,10 @@ LONGLONG CounterFrequency() {
 }  // namespace
 
 void PowerOn(SIM_SHARED& sim, unsigned seed) {
+    // The caller is inside the EC, and stays there.
+    const LONGLONG llOwner = sim.llOwner;
     memset(&sim, 0, sizeof(sim));
+    sim.llOwner = llOwner;
     sim.dwMagic = kSectionMagic;
     sim.dwVersion = kLayoutVersion;
     // The chip identifies itself as an IT5570.

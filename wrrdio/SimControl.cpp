@@ -96,6 +96,10 @@ extern "C" void __stdcall WrSimDropWrites(unsigned address, unsigned count) {
     sim->dwDropCount = count;
 }
 
+extern "C" BOOL __stdcall WrSimEnterForGood(void) {
+    return EnterForGood();
+}
+
 extern "C" void __stdcall WrSimSetLoad(int percent) {
     CSimLock sim;
     if (!sim) return;

@@ -11,8 +11,9 @@ namespace wrsim {
 // section could not be opened.
 SIM_SHARED* SharedUnlocked();
 
-// Holds the section's mutex for its lifetime. Evaluates to false when the
-// section is unavailable or the mutex could not be taken.
+// Keeps every other caller, in this process or another, out of the section
+// for its lifetime. Evaluates to false when the section is unavailable or
+// another process stays inside it for too long.
 class CSimLock {
   public:
     CSimLock();
@@ -30,5 +31,9 @@ class CSimLock {
 
 // Releases the section when the DLL is unloaded by FreeLibrary.
 void CloseSection();
+
+// Takes the section as CSimLock does and keeps it until the process ends
+// (a caller that dies inside the EC), for tests.
+bool EnterForGood();
 
 }  // namespace wrsim

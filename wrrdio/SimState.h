@@ -10,7 +10,7 @@
 namespace wrsim {
 
 const DWORD kSectionMagic = 0x43455356;  // "VSEC"
-const DWORD kLayoutVersion = 3;
+const DWORD kLayoutVersion = 4;
 const DWORD kRegisterCount = 0x10000;
 const DWORD kLogCapacity = 4096;
 const int kFanCount = 2;  // PWM0, PWM4
@@ -55,6 +55,9 @@ struct MODEL_STATE {
 struct SIM_SHARED {
     DWORD dwMagic;
     DWORD dwVersion;
+    // The process inside the EC (its id, high, and the low half of its start
+    // time), or 0: see CSimLock.
+    volatile LONGLONG llOwner;
     BYTE regs[kRegisterCount];
     MODEL_STATE model;
     BOOL bFrozen;

@@ -1,6 +1,7 @@
 // The two EC calls. Each one answers from the simulated EC in the shared
 // section, is appended to the shared call log and, when WRRDIO_TRACE names a
-// file, to a text trace.
+// file, to a text trace. With WRRDIO_SIM_MOVING set (to anything but 0), a
+// read never answers what the same register answered this process last.
 #include "WrRdIO.h"
 
 #include <stdio.h>
@@ -28,10 +29,27 @@ bool IsProtocolCall(const BYTE* args, DWORD count) {
            tail[4] == (count == kWriteArgs ? 2 : 1);
 }
 
+bool MovingReads() {
+    char sz[2];
+    const DWORD n = GetEnvironmentVariableA("WRRDIO_SIM_MOVING", sz, sizeof(sz));
+    return n != 0 && !(n == 1 && sz[0] == '0');
+}
+
+// An EC as busy as can be, for benchmarks: the answer moves on by one where
+// the register still holds what it last answered. Kept per process, and not
+// in the register file, so that the model and every other reader see the
+// EC as it is. Callers hold the EC's mutex.
+BYTE MovedOn(WORD address, BYTE value) {
+    static WORD s_lastAnswer[kRegisterCount];  // the last answer + 1; 0 before the first
+    if (s_lastAnswer[address] == value + 1) ++value;
+    s_lastAnswer[address] = static_cast<WORD>(value + 1);
+    return value;
+}
+
 int ReadRegister(const SIM_SHARED& sim, WORD address) {
     if (sim.faultOn[address]) return sim.faultValue[address];
     if (sim.bFaultAll) return sim.nFaultAllValue;
-    return sim.regs[address];
+    return MovingReads() ? MovedOn(address, sim.regs[address]) : sim.regs[address];
 }
 
 void AppendToLog(SIM_SHARED& sim, const BYTE* args, DWORD count, int result) {

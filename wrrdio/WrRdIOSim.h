@@ -55,6 +55,10 @@ DWORD __stdcall WrSimHeldWrites(void);
 // nothing (an EC that missed them).
 void __stdcall WrSimDropWrites(unsigned address, unsigned count);
 
+// Enters the EC as a call does and never leaves it: a process that then
+// ends stands for one killed during a call. Returns whether it got in.
+BOOL __stdcall WrSimEnterForGood(void);
+
 // Drives the synthetic workload (0..100 % CPU load); a negative value goes
 // back to the host's own load.
 void __stdcall WrSimSetLoad(int percent);

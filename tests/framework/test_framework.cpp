@@ -199,6 +199,59 @@ TEST(DataExchangeTest, TextReachesAControlMadeAgainUnderTheSameId) {
     ::DestroyWindow(hHost);
 }
 
+// The texts a field is given, by any means.
+int g_nTextsSet = 0;
+LRESULT CALLBACK CountTextsSet(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SETTEXT) ++g_nTextsSet;
+    WNDPROC pfnField = reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(hWnd, GWLP_USERDATA));
+    return ::CallWindowProcA(pfnField, hWnd, message, wParam, lParam);
+}
+
+// The exchange does not set a text the field already shows, however often it
+// runs; a field changed some other way meanwhile gets its text back.
+TEST(DataExchangeTest, ShownTextIsNotSetAgainAndAChangeFromOutsideIsUndone) {
+    struct Case {
+        const char* pszWhat;
+        const char* pszClass;
+        DWORD dwStyle;
+        void (*pfnChange)(HWND);
+    };
+    const auto setText = [](HWND hField) { ::SetWindowTextA(hField, "other"); };
+    const Case kCases[] = {
+        {"edit, text set", "EDIT", 0, setText},
+        {"edit, text typed", "EDIT", 0,
+         [](HWND hField) {
+             ::SendMessageA(hField, EM_SETSEL, 0, -1);
+             ::SendMessageA(hField, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>("other"));
+         }},
+        {"multi-line edit, text set", "EDIT", ES_MULTILINE, setText},
+        {"static, text set", "STATIC", 0, setText},
+    };
+    HWND hHost = ::CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 200, 100, nullptr, nullptr,
+                                   nullptr, nullptr);
+    TextExchangeDlg dlg;
+    // The dialog's own procedure, as in a dialog run modally: it hears the fields' notifications.
+    ASSERT_TRUE(dlg.SubclassWindow(hHost));
+    for (const Case& c : kCases) {
+        HWND hField =
+            ::CreateWindowExA(0, c.pszClass, "", WS_CHILD | c.dwStyle, 0, 0, 80, 20, hHost,
+                              reinterpret_cast<HMENU>(TextExchangeDlg::kFieldId), nullptr, nullptr);
+        ::SetWindowLongPtrA(
+            hField, GWLP_USERDATA,
+            ::SetWindowLongPtrA(hField, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountTextsSet)));
+        g_nTextsSet = 0;
+        EXPECT_EQ(Exchanged(dlg, hField, "x"), "x") << c.pszWhat;
+        EXPECT_EQ(Exchanged(dlg, hField, "x"), "x") << c.pszWhat;
+        EXPECT_EQ(g_nTextsSet, 1) << c.pszWhat << ": a text the field showed was set again";
+        c.pfnChange(hField);
+        EXPECT_EQ(Exchanged(dlg, hField, "x"), "x")
+            << c.pszWhat << ": the change from outside stayed";
+        ::DestroyWindow(hField);
+    }
+    dlg.UnsubclassWindow();
+    ::DestroyWindow(hHost);
+}
+
 // In Shift-JIS 0x95 0x5C is one character whose trail byte is a backslash.
 TEST(StringTest, ReverseFindSkipsTrailBytes) {
     CString strPath("C:\\X\\\x95\x5C.exe");

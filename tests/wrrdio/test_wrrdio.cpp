@@ -48,12 +48,13 @@ DWORD RunPeer(const std::string& args, DWORD* pid = NULL) {
 }
 
 // Every case starts from a freshly powered EC of this process's own, frozen
-// so that only what the case does moves it, and traced only where it asks.
+// so that only what the case does moves it, traced and moving only where it asks.
 class Ec : public EcTest {
   protected:
     void SetUp() override {
         EcTest::SetUp();
         SetEnvironmentVariableA("WRRDIO_TRACE", NULL);
+        SetEnvironmentVariableA("WRRDIO_SIM_MOVING", NULL);
     }
 };
 
@@ -243,6 +244,31 @@ TEST_F(Ec, FaultsAnswerForOneRegisterOrAll) {
     EXPECT_GE(GetTickCount() - start, 150u);
 }
 
+// The benchmarks' busy EC: a read never repeats the register's last answer,
+// though the frozen model holds it still, and the register file keeps it.
+TEST_F(Ec, MovingReadsNeverRepeatTheLastAnswer) {
+    struct Case {
+        WORD address;
+        BYTE value, moved;
+    };
+    const Case kCases[] = {{kCpuTemp, 50, 51}, {kScratch, 255, 0}};
+    for (const char* pszSetting : {"1", "0"}) {
+        SetEnvironmentVariableA("WRRDIO_SIM_MOVING", pszSetting);
+        const bool bMoving = pszSetting[0] == '1';
+        for (const Case& c : kCases) {
+            WrSimPoke(c.address, c.value);
+            int previous = Read(c.address);
+            for (int i = 0; i < 3; ++i) {
+                const int answer = Read(c.address);
+                EXPECT_TRUE(answer == c.value || (bMoving && answer == c.moved)) << answer;
+                EXPECT_EQ(bMoving, answer != previous) << c.address << " setting " << pszSetting;
+                previous = answer;
+            }
+            EXPECT_EQ(c.value, WrSimPeek(c.address));
+        }
+    }
+}
+
 TEST_F(Ec, CallLogRecordsExactArgumentsAndResults) {
     WrSimLogClear();
     const DWORD before = GetTickCount();
@@ -300,6 +326,16 @@ TEST_F(Ec, TwoProcessesShareOneRegisterFile) {
     EXPECT_EQ(static_cast<DWORD>(WRSIM_FAILURE_VALUE), RunPeer("set 0x4343 1"));
     SetEnvironmentVariableA("WRRDIO_SIM_NAME", own);
     EXPECT_EQ(0x77, WrSimPeek(0x4343));
+}
+
+// A process killed during a call leaves the EC to the others, as an
+// abandoned mutex would.
+TEST_F(Ec, AProcessThatEndsInsideTheEcLeavesItToTheOthers) {
+    WrSimPoke(kScratch, 0x42);
+    ASSERT_EQ(1u, RunPeer("enter"));
+    EXPECT_EQ(0x42, Read(kScratch));
+    EXPECT_EQ(0, Write(kScratch, 0x43));
+    EXPECT_EQ(0x43, WrSimPeek(kScratch));
 }
 
 TEST_F(Ec, TraceFileGetsOneLinePerCallFromEveryProcess) {
