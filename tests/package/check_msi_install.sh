@@ -9,11 +9,7 @@
 set -uo pipefail
 msi="$1" tree="$2" version="$3" publisher="$4"
 source "$(dirname "$0")/../../tools/wineenv.sh"
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+source "$(dirname "$0")/checks.sh"
 
 [ -f "$msi" ] || { echo "FAIL: $msi is missing: the normal build makes it"; exit 1; }
 code="$(msiinfo export "$msi" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }')"
@@ -35,12 +31,7 @@ shortcuts() {
 }
 
 msiexec /i "$(winepath -w "$msi")"
-installed="$(cd "$dir" 2>/dev/null && find . -mindepth 1 -printf '%P\n' | LC_ALL=C sort | tr '\n' ' ')"
-[ "$installed" = "README-Windows.txt Vorlane.exe VorlaneGuard.exe WrRdIO.dll " ] ||
-    fail "the install folder holds: $installed"
-for name in Vorlane.exe VorlaneGuard.exe WrRdIO.dll; do
-    cmp -s "$dir/$name" "$tree/$name" || fail "the installed $name is not $tree/$name"
-done
+expect_release_files "$dir" "$tree" "the install folder"
 [ -n "$(shortcuts)" ] || fail "no Start menu shortcut"
 listed="$(wine reg query "$entry" 2>/dev/null | tr -d '\r')"
 for must in "DisplayName    REG_SZ    Vorlane" "DisplayVersion    REG_SZ    $version" \

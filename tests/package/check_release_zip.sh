@@ -7,11 +7,7 @@
 set -uo pipefail
 
 zip="$1" build="$2" bits="$3" unpacked="$4"
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+source "$(dirname "$0")/checks.sh"
 
 if [ ! -f "$zip" ]; then
     echo "FAIL: $zip is missing: the normal build makes it"
@@ -25,14 +21,8 @@ unzip -q "$zip" -d "$unpacked" || {
     echo "FAIL: $zip does not unpack"
     exit 1
 }
-names="$(cd "$unpacked" && find . -mindepth 1 -printf '%P\n' | LC_ALL=C sort | tr '\n' ' ')"
-[ "$names" = "README-Windows.txt Vorlane.exe VorlaneGuard.exe WrRdIO.dll " ] ||
-    fail "the zip holds: $names"
-
 # The package holds the program and library built with it, not older ones.
-for name in Vorlane.exe VorlaneGuard.exe WrRdIO.dll; do
-    cmp -s "$unpacked/$name" "$build/$name" || fail "$name in the zip is not $build/$name"
-done
+expect_release_files "$unpacked" "$build" "the zip"
 
 # A Windows text file: every line ends in CR LF, the last one too.
 readme="$unpacked/README-Windows.txt"
