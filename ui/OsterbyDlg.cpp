@@ -284,13 +284,13 @@ void COsterbyDlg::ManualModeOff() {
 
 void COsterbyDlg::OnBnClickedTest() {
     if (m_bManual) return;
-    // A kill from here on must find a guardian watching.
-    EnsureFanGuardian();
     // While another copy, or the guardian of one that died, holds the fan
     // (in this logon session or another), this window stays in automatic
     // mode: its 1 would take that copy's fan from under its window, and the
     // user may keep it for hours. So does a window that has no lock of ours.
     if (TakeFanLock() != kFanLockTaken) return;
+    // A kill from here on must find a guardian watching.
+    EnsureFanGuardian();
     m_bManual = 1;
     ManualModeOn();
     SetSliderPos(0);
