@@ -30,7 +30,7 @@ void CopyText(char* pszDest, size_t cchDest, LPCSTR pszSrc) {
 // instead of two per line, which under Wine was most of the grid's cost.
 class LineBatch {
   public:
-    explicit LineBatch(CDC* pDC) : m_pDC(pDC), m_nLines(0) {
+    explicit LineBatch(CDC* pDC) : m_pDC(pDC), m_nLines(0), m_bFailed(false) {
         for (DWORD& dwCount : m_dwCounts) dwCount = 2;
     }
     ~LineBatch() { Flush(); }
@@ -44,15 +44,22 @@ class LineBatch {
         ++m_nLines;
     }
 
+    // Draws what is left; false if GDI refused any batch.
+    bool Finish() {
+        Flush();
+        return !m_bFailed;
+    }
+
   private:
     void Flush() {
-        if (m_nLines > 0) m_pDC->PolyPolyline(m_points, m_dwCounts, m_nLines);
+        if (m_nLines > 0 && !m_pDC->PolyPolyline(m_points, m_dwCounts, m_nLines)) m_bFailed = true;
         m_nLines = 0;
     }
 
     static const int kMaxLines = 64;
     CDC* m_pDC;
     int m_nLines;
+    bool m_bFailed;
     POINT m_points[2 * kMaxLines];
     DWORD m_dwCounts[kMaxLines];
 };
@@ -97,19 +104,23 @@ CMultiColorPlotCtrl::CMultiColorPlotCtrl()
       m_nFrameWidth(0),
       m_nFrameHeight(0),
       m_nFrameStale(1),
-      m_nReusedPaints(0) {
+      m_nReusedPaints(0),
+      m_pOldGridBitmap(nullptr),
+      m_gridKey(),
+      m_nGridPenSerial(0) {
     ::InitializeCriticalSection(&m_csValues);
 }
 
 CMultiColorPlotCtrl::~CMultiColorPlotCtrl() {
     // The kept frame's bitmap must not be selected when it is deleted.
     if (m_dcFrame.GetSafeHdc() != nullptr) m_dcFrame.SelectObject(m_pOldFrameBitmap);
+    if (m_dcGrid.GetSafeHdc() != nullptr) m_dcGrid.SelectObject(m_pOldGridBitmap);
     delete[] m_pValues;
     m_pValues = nullptr;
     ::DeleteCriticalSection(&m_csValues);
-    // The members then go in reverse order of declaration: frame bitmap,
-    // frame context, caption font, bar brush, grid pen, gradient context,
-    // gradient bitmap (no longer selected once its context is gone).
+    // The members then go in reverse order of declaration: grid layer's
+    // bitmap and context, frame bitmap, frame context, caption font, bar brush, grid pen, gradient
+    // context, gradient bitmap (no longer selected once its context is gone).
 }
 
 void CMultiColorPlotCtrl::PreSubclassWindow() {
@@ -255,7 +266,10 @@ void CMultiColorPlotCtrl::RebuildGridPen() {
     // The old pen goes only once the new one exists: if GDI refuses, the
     // grid keeps its old look rather than vanishing.
     CPen pen;
-    if (pen.CreatePen(PS_SOLID, m_nGridPenWidth, m_crGrid)) m_penGrid.Attach(pen.Detach());
+    if (pen.CreatePen(PS_SOLID, m_nGridPenWidth, m_crGrid)) {
+        m_penGrid.Attach(pen.Detach());
+        ++m_nGridPenSerial;
+    }
 }
 
 void CMultiColorPlotCtrl::SetBackgroundColor(COLORREF crColor) {
@@ -410,25 +424,7 @@ void CMultiColorPlotCtrl::DrawGradient(CDC* pDC) {
 }
 
 void CMultiColorPlotCtrl::DrawGrid(CDC* pDC) {
-    pDC->FillSolidRect(&m_rcClient, m_crBackground);
-
-    if (m_penGrid.GetSafeHandle() != nullptr) {
-        int nCols = m_nClientWidth / m_nGridStepX;
-        int nRows = m_nClientHeight / m_nGridStepY;
-        CPen* pOldPen = pDC->SelectObject(&m_penGrid);
-        {
-            LineBatch lines(pDC);
-            for (int i = 0; i <= nCols; ++i) {
-                int x = i * m_nGridStepX + m_nGridOffsetX;
-                lines.Add(x, 0, x, m_nClientHeight);
-            }
-            for (int j = 0; j <= nRows; ++j) {
-                int y = m_nGridOffsetY + m_nClientHeight - j * m_nGridStepY - 2;
-                lines.Add(0, y, m_nClientWidth, y);
-            }
-        }
-        pDC->SelectObject(pOldPen);
-    }
+    if (!CopyGridLayer(pDC)) PaintGrid(pDC);
 
     // The phase runs through step + 1 positions, 0 to the step inclusive.
     m_nGridOffsetX += m_nGridScrollX;
@@ -443,6 +439,79 @@ void CMultiColorPlotCtrl::DrawGrid(CDC* pDC) {
     } else if (m_nGridOffsetY > m_nGridStepY) {
         m_nGridOffsetY = 0;
     }
+}
+
+bool CMultiColorPlotCtrl::PaintGrid(CDC* pDC) {
+    const COLORREF crOldBk = ::SetBkColor(pDC->m_hDC, m_crBackground);
+    bool bWhole =
+        ::ExtTextOutA(pDC->m_hDC, 0, 0, ETO_OPAQUE, &m_rcClient, nullptr, 0, nullptr) != FALSE;
+    ::SetBkColor(pDC->m_hDC, crOldBk);
+
+    if (m_penGrid.GetSafeHandle() == nullptr) return false;
+    int nCols = m_nClientWidth / m_nGridStepX;
+    int nRows = m_nClientHeight / m_nGridStepY;
+    CPen* pOldPen = pDC->SelectObject(&m_penGrid);
+    LineBatch lines(pDC);
+    for (int i = 0; i <= nCols; ++i) {
+        int x = i * m_nGridStepX + m_nGridOffsetX;
+        lines.Add(x, 0, x, m_nClientHeight);
+    }
+    for (int j = 0; j <= nRows; ++j) {
+        int y = m_nGridOffsetY + m_nClientHeight - j * m_nGridStepY - 2;
+        lines.Add(0, y, m_nClientWidth, y);
+    }
+    bWhole = lines.Finish() && bWhole;
+    pDC->SelectObject(pOldPen);
+    return bWhole;
+}
+
+bool CMultiColorPlotCtrl::CopyGridLayer(CDC* pDC) {
+    // Only where the copy lands exactly where the drawing would: a bitmap of
+    // the client's size, in plain pixel units from its corner. A scrolling
+    // grid differs in every frame and is drawn straight.
+    const int nWidth = m_rcClient.right - m_rcClient.left;
+    const int nHeight = m_rcClient.bottom - m_rcClient.top;
+    const HDC hDC = pDC->m_hDC;
+    if (m_nGridScrollX != 0 || m_nGridScrollY != 0 || nWidth <= 0 || nHeight <= 0 ||
+        m_rcClient.left != 0 || m_rcClient.top != 0 || ::GetObjectType(hDC) != OBJ_MEMDC ||
+        ::GetMapMode(hDC) != MM_TEXT || ::GetGraphicsMode(hDC) != GM_COMPATIBLE) {
+        return false;
+    }
+    POINT ptWindow, ptViewport;
+    BITMAP bm;
+    if (!::GetWindowOrgEx(hDC, &ptWindow) || !::GetViewportOrgEx(hDC, &ptViewport) ||
+        ptWindow.x != ptViewport.x || ptWindow.y != ptViewport.y ||
+        ::GetObjectA(::GetCurrentObject(hDC, OBJ_BITMAP), sizeof(bm), &bm) != sizeof(bm) ||
+        bm.bmWidth != nWidth || bm.bmHeight != nHeight) {
+        return false;
+    }
+
+    // Everything the background and the lines are drawn from: members a
+    // subclass or a test writes directly are compared, not only the setters'.
+    const GridLayerKey key = {nWidth,         nHeight,          m_nClientWidth, m_nClientHeight,
+                              m_nGridStepX,   m_nGridStepY,     m_nGridOffsetX, m_nGridOffsetY,
+                              m_crBackground, m_nGridPenSerial, bm.bmBitsPixel};
+    if (m_dcGrid.GetSafeHdc() == nullptr || memcmp(&key, &m_gridKey, sizeof(key)) != 0) {
+        m_gridKey = GridLayerKey();
+        if (m_dcGrid.GetSafeHdc() != nullptr) m_dcGrid.SelectObject(m_pOldGridBitmap);
+        m_dcGrid.DeleteDC();
+        m_bmpGrid.DeleteObject();
+        if (!m_dcGrid.CreateCompatibleDC(pDC)) return false;
+        if (!m_bmpGrid.CreateCompatibleBitmap(pDC, nWidth, nHeight)) {
+            m_dcGrid.DeleteDC();
+            return false;
+        }
+        m_pOldGridBitmap = m_dcGrid.SelectObject(&m_bmpGrid);
+        // A layer GDI drew only in part is not kept.
+        if (!PaintGrid(&m_dcGrid)) {
+            m_dcGrid.SelectObject(m_pOldGridBitmap);
+            m_dcGrid.DeleteDC();
+            m_bmpGrid.DeleteObject();
+            return false;
+        }
+        m_gridKey = key;
+    }
+    return pDC->BitBlt(0, 0, nWidth, nHeight, &m_dcGrid, 0, 0, SRCCOPY) != FALSE;
 }
 
 int CMultiColorPlotCtrl::ValueToRow(float fValue) const {

@@ -58,6 +58,8 @@ class CMultiColorPlotCtrl : public CStatic {
     void OnTimer(UINT_PTR nIDEvent);
 
     void DrawGradient(CDC* pDC);
+    // The background and the grid lines, copied from a kept layer while
+    // nothing they are drawn from has changed; then the grid's phase moves on.
     void DrawGrid(CDC* pDC);
     // DrawCurve enters m_csValues and DrawCaption leaves it: always call
     // both, in this order. A subclass that draws texts of its own does so
@@ -76,6 +78,11 @@ class CMultiColorPlotCtrl : public CStatic {
     void InvalidateFrame();
     // The kept frame, made or remade for this size; false when it cannot be.
     bool PrepareFrame(CDC* pTargetDC, int nWidth, int nHeight);
+    // Background and lines drawn straight; false when GDI refused a part.
+    bool PaintGrid(CDC* pDC);
+    // The kept grid layer, remade when needed, copied onto pDC; false when
+    // pDC is not a surface it fits or no layer can be had.
+    bool CopyGridLayer(CDC* pDC);
 
     CBitmap* m_pOldGradientBitmap;
     CBitmap m_bmpGradient;
@@ -118,6 +125,20 @@ class CMultiColorPlotCtrl : public CStatic {
     int m_nFrameHeight;
     volatile LONG m_nFrameStale;
     int m_nReusedPaints;
+    // The background and grid as last drawn, and what they were drawn from.
+    // Under Wine the lines cost most of a frame; the copy a fraction.
+    struct GridLayerKey {
+        int nWidth, nHeight, nClientWidth, nClientHeight;
+        int nStepX, nStepY, nOffsetX, nOffsetY;
+        COLORREF crBackground;
+        int nPenSerial;
+        int nBitsPixel;
+    };
+    CDC m_dcGrid;
+    CBitmap m_bmpGrid;
+    CBitmap* m_pOldGridBitmap;
+    GridLayerKey m_gridKey;
+    int m_nGridPenSerial;  // counts the grid pens made
 
     DECLARE_MESSAGE_MAP()
 };
