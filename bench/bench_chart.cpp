@@ -64,7 +64,7 @@ struct Rig {
         RECT rc;
         ::GetClientRect(hChart, &rc);
         g_sizeChart = {rc.right, rc.bottom};
-        for (int i = 0; i < PlotSteps::PointCount(plot); ++i) plot.AppendValue(Next());
+        Refill();
         ::SetWindowPos(hDialog, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
         // Runs before the dialog's first paint, which posted messages
         // overtake; that paint also makes the chart's long-lived objects.
@@ -115,7 +115,14 @@ struct Rig {
         ::UpdateWindow(hBlit);
     }
 
-    float Next() { return FanSample(nSample++); }
+    // The program appends each fan speed reading four times, one per tick,
+    // before the next is taken.
+    float Next() { return FanSample(nSample++ / 4); }
+    // The window filled again with such readings, after a figure that
+    // appended one value many times.
+    void Refill() {
+        for (int i = 0; i < PlotSteps::PointCount(plot); ++i) plot.AppendValue(Next());
+    }
 
     CMultiColorPlotCtrl& plot;
     HWND hChart;
@@ -220,6 +227,7 @@ void DefinePaints(Rig& r, Figures& f) {
         double t0 = bench::NowUs();
         for (int i = 0; i < kAppendsPerSample; ++i) r.plot.AppendValue(fValue);
         out.push_back((bench::NowUs() - t0) / kAppendsPerSample);
+        r.Refill();
     };
 }
 

@@ -556,11 +556,24 @@ void CMultiColorPlotCtrl::DrawCurve(CDC* pDC) {
         CPen pen;
         if (pPoints != nullptr && pen.CreatePen(PS_SOLID, m_nLineWidth, m_crLine)) {
             CPen* pOldPen = pDC->SelectObject(&pen);
+            // The program appends each reading several times, so the curve
+            // runs flat between readings. A one-pixel line through a flat
+            // run's inner points sets the pixels one line from its ends
+            // sets, and under Wine each segment costs about as much as a
+            // short line: the inner points are left out. A wider pen's joins
+            // are left to GDI.
+            const bool bMergeFlat = m_nLineWidth == 0 || m_nLineWidth == 1;
+            int nPoints = 0;
             for (int i = 0; i < nCount; ++i) {
-                pPoints[i].x = i * m_nPointSpacing + m_rcClient.left;
-                pPoints[i].y = ValueToRow(m_pValues[i]);
+                const POINT pt = {i * m_nPointSpacing + m_rcClient.left, ValueToRow(m_pValues[i])};
+                if (bMergeFlat && nPoints >= 2 && pPoints[nPoints - 1].y == pt.y &&
+                    pPoints[nPoints - 2].y == pt.y) {
+                    pPoints[nPoints - 1] = pt;
+                } else {
+                    pPoints[nPoints++] = pt;
+                }
             }
-            pDC->Polyline(pPoints, nCount);
+            pDC->Polyline(pPoints, nPoints);
             pDC->SelectObject(pOldPen);
         }
         delete[] pPoints;

@@ -76,6 +76,30 @@ TEST(ChartRows, ValuesMapToRowsNeverWrapAboveTheTopAndTheLineTakesTheCallersPen)
     plot.DrawLayers(thick.dc());
     EXPECT_EQ(0, thick.CountOf(kYellow));
     for (int x : {5, 45, 85}) EXPECT_EQ(Range(41, 43), thick.RowsOf(x, kRed)) << x;
+
+    // Each reading appended four times, rising, falling, flat at the ends:
+    // whatever points the line leaves out, it sets the pixels of one line
+    // through every point, thin and wide.
+    plot.SetValueRange(0.0f, 100.0f);
+    plot.SetPointSpacing(3);
+    for (int i = 0; i < plot.m_nPointCount; ++i) {
+        plot.AppendValue(static_cast<float>(((i / 4) * 37) % 100));
+    }
+    for (int nWidth : {0, 1, 3}) {
+        plot.SetLinePen(kRed, nWidth);
+        DibTarget drawn(100, 84), single(100, 84);
+        plot.DrawLayers(drawn.dc());
+        plot.DrawGrid(single.dc());
+        std::vector<POINT> points;
+        for (int i = 0; i < plot.m_nPointCount; ++i) {
+            points.push_back({3 * i, plot.ValueToRow(plot.Values()[i])});
+        }
+        HGDIOBJ hOldPen = ::SelectObject(single.hdc(), ::CreatePen(PS_SOLID, nWidth, kRed));
+        ::Polyline(single.hdc(), points.data(), static_cast<int>(points.size()));
+        ::DeleteObject(::SelectObject(single.hdc(), hOldPen));
+        EXPECT_GT(drawn.CountOf(kRed), 33) << nWidth;
+        EXPECT_TRUE(drawn.SamePixels(single)) << nWidth;
+    }
 }
 
 TEST(ChartGrid, LinesSitByThePhaseAndThePhaseCyclesThroughTheStep) {
