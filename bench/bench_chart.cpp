@@ -110,7 +110,10 @@ struct Rig {
         hBlit = ::CreateWindowExA(0, wc.lpszClassName, "", WS_CHILD | WS_VISIBLE | WS_BORDER, 10,
                                   10, g_sizeChart.cx + 2, g_sizeChart.cy + 2, hHost, nullptr,
                                   nullptr, nullptr);
-        ::SetWindowRgn(hBlit, ::CreateRoundRectRgn(0, 0, g_sizeChart.cx, g_sizeChart.cy, 10, 10),
+        ::SetWindowRgn(hBlit,
+                       ::CreateRoundRectRgn(0, 0, g_sizeChart.cx, g_sizeChart.cy,
+                                            CMultiColorPlotCtrl::kCornerEllipse,
+                                            CMultiColorPlotCtrl::kCornerEllipse),
                        TRUE);
         ::UpdateWindow(hBlit);
     }

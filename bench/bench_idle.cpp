@@ -1,8 +1,9 @@
 // The CPU benchmark's yardstick for Vorlane.exe, the fair floor: a dialog of
-// our framework with the main window's frame, chart-sized static and four
-// value fields, and the same two timers the program runs, a 250 ms one on the
-// dialog and a 50 ms one on the static, which invalidates itself. The static
-// copies one bitmap of its size, prepared once, to its window on every paint
+// our framework with the main window's frame, a static of the chart's size
+// and shape, four value fields, and the same two timers the program runs, a
+// 250 ms one on the dialog and a 50 ms one on the static, which invalidates
+// itself. The static copies one bitmap of its size, prepared once, to its
+// window on every paint
 // (the least any chart refreshed 20 times a second costs), and on every tick
 // of the dialog's timer one field, in turn, takes a new text, as the
 // program's fields do on an EC whose every read answers a new value: the
@@ -13,6 +14,7 @@
 #include <cstdio>
 
 #include "bench/bench_idle.h"
+#include "chart/MultiColorPlotCtrl.h"
 #include "framework/Afx.h"
 
 namespace {
@@ -36,6 +38,12 @@ class CIdleStatic : public CStatic {
   protected:
     void PreSubclassWindow() override {
         PrepareFrame();
+        // The chart's shape: a window showing it has its rounded corners.
+        ::SetWindowRgn(
+            m_hWnd,
+            ::CreateRoundRectRgn(0, 0, m_size.cx, m_size.cy, CMultiColorPlotCtrl::kCornerEllipse,
+                                 CMultiColorPlotCtrl::kCornerEllipse),
+            TRUE);
         SetTimer(kStaticTimer, kStaticPeriodMs, nullptr);
         CStatic::PreSubclassWindow();
     }

@@ -107,7 +107,9 @@ CMultiColorPlotCtrl::CMultiColorPlotCtrl()
       m_nReusedPaints(0),
       m_pOldGridBitmap(nullptr),
       m_gridKey(),
-      m_nGridPenSerial(0) {
+      m_nGridPenSerial(0),
+      m_crLinePen(0),
+      m_nLinePenWidth(0) {
     ::InitializeCriticalSection(&m_csValues);
 }
 
@@ -118,9 +120,10 @@ CMultiColorPlotCtrl::~CMultiColorPlotCtrl() {
     delete[] m_pValues;
     m_pValues = nullptr;
     ::DeleteCriticalSection(&m_csValues);
-    // The members then go in reverse order of declaration: grid layer's
-    // bitmap and context, frame bitmap, frame context, caption font, bar brush, grid pen, gradient
-    // context, gradient bitmap (no longer selected once its context is gone).
+    // The members then go in reverse order of declaration: curve pen, grid
+    // layer's bitmap and context, frame bitmap, frame context, caption font,
+    // bar brush, grid pen, gradient context, gradient bitmap (no longer
+    // selected once its context is gone).
 }
 
 void CMultiColorPlotCtrl::PreSubclassWindow() {
@@ -143,7 +146,8 @@ void CMultiColorPlotCtrl::PreSubclassWindow() {
         // coordinates, so on a bordered static it cuts off the right and
         // bottom border together with the last client column and row.
         CRgn rgn;
-        if (rgn.CreateRoundRectRgn(0, 0, m_nClientWidth, m_nClientHeight, 10, 10)) {
+        if (rgn.CreateRoundRectRgn(0, 0, m_nClientWidth, m_nClientHeight, kCornerEllipse,
+                                   kCornerEllipse)) {
             SetWindowRgn(static_cast<HRGN>(rgn.Detach()), TRUE);
         }
 
@@ -379,7 +383,8 @@ void CMultiColorPlotCtrl::OnPaint() {
     // the next paint rather than kept.
     bool bWhole = bOnFrame && pMemDC->IsOffscreen() && m_penGrid.GetSafeHandle() != nullptr &&
                   m_fontCaption.GetSafeHandle() != nullptr &&
-                  (m_nPlotStyle != 0 || m_brushBar.GetSafeHandle() != nullptr);
+                  (m_nPlotStyle != 0 || m_brushBar.GetSafeHandle() != nullptr) &&
+                  (m_nPlotStyle != 1 || m_penLine.GetSafeHandle() != nullptr);
     if (!bWhole) InvalidateFrame();
     delete pMemDC;
 }
@@ -553,9 +558,18 @@ void CMultiColorPlotCtrl::DrawCurve(CDC* pDC) {
         }
     } else if (m_nPlotStyle == 1 && nCount > 0) {
         POINT* pPoints = new (std::nothrow) POINT[nCount]();
-        CPen pen;
-        if (pPoints != nullptr && pen.CreatePen(PS_SOLID, m_nLineWidth, m_crLine)) {
-            CPen* pOldPen = pDC->SelectObject(&pen);
+        // Kept from frame to frame: under Wine making and deleting a pen
+        // costs two calls into the system each.
+        if (m_penLine.GetSafeHandle() == nullptr || m_crLinePen != m_crLine ||
+            m_nLinePenWidth != m_nLineWidth) {
+            m_penLine.DeleteObject();
+            if (m_penLine.CreatePen(PS_SOLID, m_nLineWidth, m_crLine)) {
+                m_crLinePen = m_crLine;
+                m_nLinePenWidth = m_nLineWidth;
+            }
+        }
+        if (pPoints != nullptr && m_penLine.GetSafeHandle() != nullptr) {
+            CPen* pOldPen = pDC->SelectObject(&m_penLine);
             // The program appends each reading several times, so the curve
             // runs flat between readings. A one-pixel line through a flat
             // run's inner points sets the pixels one line from its ends

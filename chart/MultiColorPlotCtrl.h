@@ -17,6 +17,10 @@ class CMultiColorPlotCtrl : public CStatic {
     CMultiColorPlotCtrl();
     ~CMultiColorPlotCtrl() override;
 
+    // The window's shape: its client size with corners rounded by an
+    // ellipse of this width and height.
+    static constexpr int kCornerEllipse = 10;
+
     // AppendValue, SetPointSpacing and the three range operations may be
     // called from any thread while the window's thread paints; the other
     // operations belong to the window's thread.
@@ -139,6 +143,10 @@ class CMultiColorPlotCtrl : public CStatic {
     CBitmap* m_pOldGridBitmap;
     GridLayerKey m_gridKey;
     int m_nGridPenSerial;  // counts the grid pens made
+    // The curve's pen, and the colour and width it was made with.
+    CPen m_penLine;
+    COLORREF m_crLinePen;
+    int m_nLinePenWidth;
 
     DECLARE_MESSAGE_MAP()
 };

@@ -236,12 +236,12 @@ void AdvanceBy(SIM_SHARED& sim, double seconds) {
     Publish(sim);
 }
 
-void AdvanceToNow(SIM_SHARED& sim) {
+void AdvanceToNow(SIM_SHARED& sim, bool bFollowHost) {
     MODEL_STATE& m = sim.model;
     if (sim.bFrozen) return;
     const LONGLONG now = Counter();
     const LONGLONG frequency = CounterFrequency();
-    SampleHostLoad(m, now, frequency);
+    if (bFollowHost) SampleHostLoad(m, now, frequency);
     double seconds = static_cast<double>(now - m.llLastCounter) / frequency;
     m.llLastCounter = now;
     if (seconds < 0.0) seconds = 0.0;

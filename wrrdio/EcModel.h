@@ -11,8 +11,10 @@ namespace wrsim {
 void PowerOn(SIM_SHARED& sim, unsigned seed);
 
 // Advances by the real time elapsed since the last advance (nothing while
-// frozen) and publishes the registers.
-void AdvanceToNow(SIM_SHARED& sim);
+// frozen) and publishes the registers. With bFollowHost, the workload follows
+// the host's load, sampled now and then; without, the model keeps the last
+// load it knew, or its own bursts of work.
+void AdvanceToNow(SIM_SHARED& sim, bool bFollowHost);
 
 // Advances by a simulated amount of time, frozen or not.
 void AdvanceBy(SIM_SHARED& sim, double seconds);

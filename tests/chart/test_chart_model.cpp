@@ -160,9 +160,12 @@ TEST(ChartLifetime, PaintingAndDestroyingLeaveNoGdiObjectBehind) {
     int nFreeBefore = FreeGdiSlots();
     {
         LivePlot live(200, 84);
-        live.plot.SetPlotStyle(0);
         live.plot.SetCaptionMode(4);
-        for (int i = 0; i < 10; ++i) live.Paint();
+        // Both styles drawn first: what the chart keeps for each is made now.
+        for (int i = 0; i < 10; ++i) {
+            live.plot.SetPlotStyle(i % 2);
+            live.Paint();
+        }
         int nFreeAfter10 = FreeGdiSlots();
         size_t nTemps = CGdiObject::GetTemporaryCount();
         for (int i = 0; i < 10000; ++i) {
