@@ -134,6 +134,10 @@ void CMultiColorPlotCtrl::PreSubclassWindow() {
     m_nClientHeight = m_rcClient.bottom - m_rcClient.top;
     int nCount = m_nClientWidth / m_nPointSpacing;
 
+    // Not deleted while the kept frame still has it selected.
+    if (m_dcFrame.GetSafeHdc() != nullptr) {
+        ::SelectObject(m_dcFrame.m_hDC, ::GetStockObject(SYSTEM_FONT));
+    }
     m_fontCaption.DeleteObject();
     m_fontCaption.CreateFont(-11, 0, 0, 0, 100, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -601,7 +605,13 @@ void CMultiColorPlotCtrl::DrawCaption(CDC* pDC) {
     pDC->SetBkMode(TRANSPARENT);
 
     if (m_fontCaption.GetSafeHandle() != nullptr && m_nCaptionMode >= 1 && m_nCaptionMode <= 4) {
-        CFont* pOldFont = pDC->SelectObject(&m_fontCaption);
+        // Under Wine every font selection, even of the font already
+        // selected, makes the display driver read the X resources again: on
+        // the chart's own frame the font is selected once and left there for
+        // the next frame. Any other target gets its own font back.
+        const HGDIOBJ hFont = m_fontCaption.GetSafeHandle();
+        const HGDIOBJ hOldFont = ::GetCurrentObject(pDC->m_hDC, OBJ_FONT);
+        if (hOldFont != hFont) ::SelectObject(pDC->m_hDC, hFont);
         char szText[261];
         if (m_nCaptionMode == 1) {
             snprintf(szText, sizeof(szText), "%s", m_szTitle);
@@ -625,7 +635,8 @@ void CMultiColorPlotCtrl::DrawCaption(CDC* pDC) {
             snprintf(szText, sizeof(szText), "%8.1f", fMid);
             pDC->TextOut(0, m_nClientHeight / 2, szText, static_cast<int>(strlen(szText)));
         }
-        pDC->SelectObject(pOldFont);
+        if (hOldFont != hFont && pDC->m_hDC != m_dcFrame.m_hDC)
+            ::SelectObject(pDC->m_hDC, hOldFont);
     }
 
     pDC->SetTextColor(crOldText);
