@@ -340,8 +340,9 @@ void CpuRows(const std::vector<std::vector<Leg>>& runs, int nSeconds) {
                          static_cast<unsigned>(runs.size()), nSeconds, pszClock),
            runs, kSubject);
     CpuRow(
-        "Fair floor: the same dialog and timers, the chart-sized child copying one prepared "
-        "bitmap per paint, one of four read-only edits given a new text on every tick, "
+        "Fair floor: the same dialog and timers, the chart-sized and -shaped child copying "
+        "one prepared bitmap per paint, one of four read-only edits given a new text on every "
+        "tick, "
         "CPU, % of one core, same legs",
         runs, kFairFloor);
     CpuRow("Control: a second fair floor, CPU, % of one core, same legs", runs, kControl);
