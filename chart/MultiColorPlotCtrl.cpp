@@ -451,10 +451,7 @@ void CMultiColorPlotCtrl::DrawGrid(CDC* pDC) {
 }
 
 bool CMultiColorPlotCtrl::PaintGrid(CDC* pDC) {
-    const COLORREF crOldBk = ::SetBkColor(pDC->m_hDC, m_crBackground);
-    bool bWhole =
-        ::ExtTextOutA(pDC->m_hDC, 0, 0, ETO_OPAQUE, &m_rcClient, nullptr, 0, nullptr) != FALSE;
-    ::SetBkColor(pDC->m_hDC, crOldBk);
+    bool bWhole = pDC->FillSolidRect(&m_rcClient, m_crBackground) != FALSE;
 
     if (m_penGrid.GetSafeHandle() == nullptr) return false;
     int nCols = m_nClientWidth / m_nGridStepX;

@@ -475,15 +475,16 @@ POINT CDC::SetBrushOrg(int x, int y) {
     return pt;
 }
 
-void CDC::FillSolidRect(LPCRECT lpRect, COLORREF crColor) {
+BOOL CDC::FillSolidRect(LPCRECT lpRect, COLORREF crColor) {
     COLORREF crOld = ::SetBkColor(m_hDC, crColor);
-    ::ExtTextOutA(m_hDC, 0, 0, ETO_OPAQUE, lpRect, nullptr, 0, nullptr);
+    const BOOL bFilled = ::ExtTextOutA(m_hDC, 0, 0, ETO_OPAQUE, lpRect, nullptr, 0, nullptr);
     ::SetBkColor(m_hDC, crOld);
+    return bFilled;
 }
 
-void CDC::FillSolidRect(int x, int y, int cx, int cy, COLORREF crColor) {
+BOOL CDC::FillSolidRect(int x, int y, int cx, int cy, COLORREF crColor) {
     RECT rc = {x, y, x + cx, y + cy};
-    FillSolidRect(&rc, crColor);
+    return FillSolidRect(&rc, crColor);
 }
 
 void CDC::FillRect(LPCRECT lpRect, CBrush* pBrush) {

@@ -134,8 +134,9 @@ class CDC : public CObject {
     POINT SetBrushOrg(POINT pt) { return SetBrushOrg(pt.x, pt.y); }
 
     // Fills with a colour; the context's background colour is left as it was.
-    void FillSolidRect(LPCRECT lpRect, COLORREF crColor);
-    void FillSolidRect(int x, int y, int cx, int cy, COLORREF crColor);
+    // False when GDI refused the fill.
+    BOOL FillSolidRect(LPCRECT lpRect, COLORREF crColor);
+    BOOL FillSolidRect(int x, int y, int cx, int cy, COLORREF crColor);
     void FillRect(LPCRECT lpRect, CBrush* pBrush);
     BOOL BitBlt(int x, int y, int nWidth, int nHeight, CDC* pSrcDC, int xSrc, int ySrc,
                 DWORD dwRop);
