@@ -9,7 +9,10 @@
 // before Vorlane's to the fair floor means anything. Vorlane's private bytes
 // are read before and after each leg's CPU samples.
 // VORLANE_BENCH_SECONDS sets a leg's length (default 20), VORLANE_BENCH_RUNS
-// the number of runs (default 3). A leg's bias (which program's timers fire
+// the number of runs (default 3). VORLANE_BENCH_ALONE=1 runs each leg's three
+// programs one at a time, each alone on the core in its place: slower, and
+// the machine's load may change between them, but free of the bias the
+// sharing itself brings. A leg's bias (which program's timers fire
 // just after another's, on the shared core) holds for the whole leg, so more
 // legs, not longer ones, narrow the spread.
 //
@@ -121,6 +124,9 @@ struct Leg {
 
 typedef std::unique_ptr<Running> Programs[kPrograms];
 
+// VORLANE_BENCH_ALONE: each leg runs the three programs one at a time.
+bool g_bAlone = false;
+
 // The core every program runs on: the first this process may use, so that
 // `taskset` before the benchmark chooses it.
 DWORD_PTR OneCore() {
@@ -139,9 +145,10 @@ std::string CpusAllowed(unsigned long unixPid) {
     return status.substr(from, status.find('\n', from) - from);
 }
 
-// Starts the programs, the one for place 0 first, and waits for their windows.
-bool StartAll(const int* byPlace, Programs& programs) {
-    for (int n = 0; n < kPrograms; ++n) {
+// Starts the programs of places nFrom to nTo - 1, the first place first, and
+// waits for their windows.
+bool StartAll(const int* byPlace, int nFrom, int nTo, Programs& programs) {
+    for (int n = nFrom; n < nTo; ++n) {
         std::unique_ptr<Running>& p = programs[byPlace[n]];
         p.reset(new Running(byPlace[n]));
         if (!p->process->Started()) {
@@ -152,7 +159,7 @@ bool StartAll(const int* byPlace, Programs& programs) {
         ::SetProcessAffinityMask(p->process->Handle(), OneCore());
     }
     for (auto& p : programs) {
-        if (!WaitFor([&p] { return p->FindDialog() != nullptr; }, 30000)) {
+        if (p && !WaitFor([&p] { return p->FindDialog() != nullptr; }, 30000)) {
             bench::Note("bench_process: the window of %s did not appear", p->path.c_str());
             return false;
         }
@@ -163,14 +170,14 @@ bool StartAll(const int* byPlace, Programs& programs) {
 // Places 0 and 1 side by side at the top, place 2 below place 0. A window
 // partly off the desktop or under another paints less, so every window must
 // lie wholly on the desktop and clear of the others, or nothing is measured.
-bool PlaceApart(const int* byPlace, Programs& programs) {
+bool PlaceApart(const int* byPlace, int nFrom, int nTo, Programs& programs) {
     RECT rc;
-    ::GetWindowRect(programs[byPlace[0]]->hWnd, &rc);
+    ::GetWindowRect(programs[byPlace[nFrom]]->hWnd, &rc);
     const int cx = rc.right - rc.left, cy = rc.bottom - rc.top;
     const POINT at[kPrograms] = {{0, 0}, {cx, 0}, {0, cy}};
     const RECT rcDesktop = {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
     RECT placed[kPrograms];
-    for (int n = 0; n < kPrograms; ++n) {
+    for (int n = nFrom; n < nTo; ++n) {
         HWND hWnd = programs[byPlace[n]]->hWnd;
         ::SetWindowPos(hWnd, nullptr, at[n].x, at[n].y, 0, 0,
                        SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -182,7 +189,7 @@ bool PlaceApart(const int* byPlace, Programs& programs) {
                         kNames[byPlace[n]], rcDesktop.right, rcDesktop.bottom);
             return false;
         }
-        for (int i = 0; i < n; ++i) {
+        for (int i = nFrom; i < n; ++i) {
             if (::IntersectRect(&rcOn, &placed[i], &placed[n])) {
                 bench::Note("bench_process: the windows of the %s and the %s overlap",
                             kNames[byPlace[i]], kNames[byPlace[n]]);
@@ -193,27 +200,33 @@ bool PlaceApart(const int* byPlace, Programs& programs) {
     return true;
 }
 
-// Samples every program's CPU time kSteps + 1 times, stepUs apart.
+// Samples the CPU time of every program running, kSteps + 1 times, stepUs
+// apart.
 bool SampleCpu(Programs& programs, double stepUs, Leg* pLeg) {
     HANDLE handles[kPrograms];
+    int running[kPrograms];
+    DWORD nRunning = 0;
     for (int i = 0; i < kPrograms; ++i) {
+        if (!programs[i]) continue;
         programs[i]->unixPid = bench::UnixPidOf(programs[i]->path);
         if (programs[i]->unixPid == 0) pLeg->bKernelClock = false;
-        handles[i] = programs[i]->process->Handle();
+        handles[nRunning] = programs[i]->process->Handle();
+        running[nRunning++] = i;
     }
     const double t0 = bench::NowUs();
     for (int nStep = 0; nStep <= kSteps; ++nStep) {
         double tLeft = t0 + nStep * stepUs - bench::NowUs();
         if (tLeft > 0 &&
-            ::WaitForMultipleObjects(kPrograms, handles, FALSE, static_cast<DWORD>(tLeft / 1000)) !=
+            ::WaitForMultipleObjects(nRunning, handles, FALSE, static_cast<DWORD>(tLeft / 1000)) !=
                 WAIT_TIMEOUT) {
             bench::Note("bench_process: a process ended during the run");
             return false;
         }
         const double tNow = bench::NowUs();
-        for (int i = 0; i < kPrograms; ++i) {
+        for (DWORD n = 0; n < nRunning; ++n) {
+            const int i = running[n];
             double cpuNs = pLeg->bKernelClock ? bench::KernelCpuNs(programs[i]->unixPid)
-                                              : ProcessTimesNs(handles[i]);
+                                              : ProcessTimesNs(handles[n]);
             if (cpuNs < 0) {
                 bench::Note("bench_process: no CPU time for %s", programs[i]->path.c_str());
                 return false;
@@ -230,23 +243,35 @@ bool SampleCpu(Programs& programs, double stepUs, Leg* pLeg) {
 // call, one call per region), so reading it during the run charged Vorlane
 // alone for the measuring.
 bool RunLeg(const int* byPlace, double stepUs, bool bFirst, Leg* pLeg) {
-    Programs programs;
-    if (!StartAll(byPlace, programs) || !PlaceApart(byPlace, programs)) return false;
-    HANDLE hSubject = programs[kSubject]->process->Handle();
-    ::Sleep(static_cast<DWORD>(stepUs / 1000));
-    pLeg->mem[0] = PrivateBytesOf(hSubject);
-    if (!SampleCpu(programs, stepUs, pLeg)) return false;
-    pLeg->mem[1] = PrivateBytesOf(hSubject);
-    if (bFirst && pLeg->bKernelClock) {
-        bench::Note("bench_process: the programs' first threads may run on CPUs %s, %s, %s",
-                    CpusAllowed(programs[0]->unixPid).c_str(),
-                    CpusAllowed(programs[1]->unixPid).c_str(),
-                    CpusAllowed(programs[2]->unixPid).c_str());
-    }
+    // Alone, each program runs in its place by itself, one after the other:
+    // no program's timers then fall in with another's on the shared core.
+    const int nGroup = g_bAlone ? 1 : kPrograms;
     pLeg->bClosed = true;
-    for (auto& p : programs) pLeg->bClosed = p->Close() && pLeg->bClosed;
-    // Vorlane's guardian ends with it; its install folder is removed after.
-    WaitFor([] { return GuardianPids().empty(); }, 5000);
+    for (int nFrom = 0; nFrom < kPrograms; nFrom += nGroup) {
+        Programs programs;
+        const int nTo = nFrom + nGroup;
+        if (!StartAll(byPlace, nFrom, nTo, programs) || !PlaceApart(byPlace, nFrom, nTo, programs))
+            return false;
+        const bool bSubject = programs[kSubject] != nullptr;
+        HANDLE hSubject = bSubject ? programs[kSubject]->process->Handle() : nullptr;
+        ::Sleep(static_cast<DWORD>(stepUs / 1000));
+        if (bSubject) pLeg->mem[0] = PrivateBytesOf(hSubject);
+        if (!SampleCpu(programs, stepUs, pLeg)) return false;
+        if (bSubject) pLeg->mem[1] = PrivateBytesOf(hSubject);
+        if (bFirst && nFrom == 0 && pLeg->bKernelClock) {
+            std::string cpus;
+            for (auto& p : programs) {
+                if (p) cpus += (cpus.empty() ? "" : ", ") + CpusAllowed(p->unixPid);
+            }
+            bench::Note("bench_process: the programs' first threads may run on CPUs %s",
+                        cpus.c_str());
+        }
+        for (auto& p : programs) {
+            if (p) pLeg->bClosed = p->Close() && pLeg->bClosed;
+        }
+        // Vorlane's guardian ends with it; its install folder is removed after.
+        WaitFor([] { return GuardianPids().empty(); }, 5000);
+    }
     return true;
 }
 
@@ -335,9 +360,11 @@ void CpuRows(const std::vector<std::vector<Leg>>& runs, int nSeconds) {
     const char* pszClock = runs.front().front().bKernelClock
                                ? "Linux kernel's count of its threads' run time"
                                : "GetProcessTimes";
-    CpuRow(bench::Format("Vorlane.exe CPU, %% of one core, %u runs of 6 legs of %d s on the "
+    const char* pszAlone = g_bAlone ? "; each program alone in turn" : "";
+    CpuRow(bench::Format("Vorlane.exe CPU, %% of one core, %u runs of 6 legs of %d s%s on the "
                          "simulated EC, every read a new value (%s)",
-                         static_cast<unsigned>(runs.size()), nSeconds, pszClock),
+                         static_cast<unsigned>(runs.size()), nSeconds,
+                         g_bAlone ? ", each program alone in turn" : "", pszClock),
            runs, kSubject);
     CpuRow(
         "Fair floor: the same dialog and timers, the chart-sized and -shaped child copying "
@@ -346,11 +373,14 @@ void CpuRows(const std::vector<std::vector<Leg>>& runs, int nSeconds) {
         "CPU, % of one core, same legs",
         runs, kFairFloor);
     CpuRow("Control: a second fair floor, CPU, % of one core, same legs", runs, kControl);
-    const bench::Stats control =
-        RatioRow("Control ÷ fair floor, CPU: the measurement's own error (median of the runs)",
-                 runs, kControl, kFairFloor, "1.00 ± 0.03×", ControlHolds);
-    const bench::Stats subject = RatioRow("Vorlane.exe ÷ fair floor, CPU (median of the runs)",
-                                          runs, kSubject, kFairFloor, "≤ 1.05×", WithinTarget);
+    const bench::Stats control = RatioRow(
+        std::string("Control ÷ fair floor, CPU: the measurement's own error (median of the "
+                    "runs") +
+            pszAlone + ")",
+        runs, kControl, kFairFloor, "1.00 ± 0.03×", ControlHolds);
+    const bench::Stats subject =
+        RatioRow(std::string("Vorlane.exe ÷ fair floor, CPU (median of the runs") + pszAlone + ")",
+                 runs, kSubject, kFairFloor, "≤ 1.05×", WithinTarget);
     if (!ControlHolds(control.median)) {
         bench::Note(
             "bench_process: the control read %.2f× the fair floor, outside 1.00 ± %.2f×: "
@@ -392,6 +422,7 @@ int main() {
     int nSeconds = EnvInt("VORLANE_BENCH_SECONDS", 20);
     if (nSeconds < 2 * kStepsPerWindow) nSeconds = 2 * kStepsPerWindow;
     int nRuns = EnvInt("VORLANE_BENCH_RUNS", 3);
+    g_bAlone = EnvInt("VORLANE_BENCH_ALONE", 0) != 0;
     if (nRuns < 1) nRuns = 1;
     const double stepUs = nSeconds * 1e6 / kSteps;
     UseOwnSimulatedEc();
