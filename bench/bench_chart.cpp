@@ -32,7 +32,30 @@ struct PlotSteps : CMultiColorPlotCtrl {
         return plot.*&PlotSteps::m_nPointCount;
     }
     static CDC& Frame(CMultiColorPlotCtrl& plot) { return plot.*&PlotSteps::m_dcFrame; }
+    // The layers of one frame as OnPaint draws them on the kept frame: in
+    // place where the chart can, else whole.
+    static void Layers(CMultiColorPlotCtrl& plot, CDC* pDC, bool bInPlace) {
+        bInPlace = bInPlace && (plot.*&PlotSteps::CanDrawInPlace)(pDC, false);
+        (plot.*&PlotSteps::DrawFrameLayers)(pDC, bInPlace);
+        (plot.*&PlotSteps::KeepDrawnLayers)(true);
+    }
 };
+
+// Memory the size of a large cache, touched between samples of a cold figure:
+// a frame in the running program comes a quarter of a second after the last,
+// and finds its code and data evicted by everything the machine did since.
+const size_t kEvictBytes = 64u << 20;
+char* g_pEvict = nullptr;
+
+void EvictCaches() {
+    if (g_pEvict == nullptr) {
+        g_pEvict = static_cast<char*>(
+            ::VirtualAlloc(nullptr, kEvictBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        if (g_pEvict == nullptr) return;
+    }
+    for (size_t i = 0; i < kEvictBytes; i += 64) ++g_pEvict[i];
+    ::Sleep(1);
+}
 
 // Fan speeds shaped like the tachometer's: a slow swing of +-600 rpm around
 // 3000 rpm with a little jitter, so that the curve is never a flat line.
@@ -163,11 +186,37 @@ void Repaint(HWND hWnd) {
 }
 
 struct Figures {
-    Series blt, frame, surfaceOnly, grid, curve, caption, paint, paintDrawn, paintBlt, append;
+    Series blt, frame, inPlace, coldWhole, coldInPlace, surfaceOnly, grid, curve, caption, paint,
+        paintDrawn, paintBlt, append;
     // DrawCurve takes the chart's lock and DrawCaption lets it go: both are
     // called in every sample of the curve, each timed on its own.
     std::vector<double> captionRound;
 };
+
+// OnPaint's work between BeginPaint and EndPaint, on the chart's own window
+// context, drawing on its kept frame as OnPaint does.
+void DrawFrame(Rig& r, bool bInPlace) {
+    RECT rcClient;
+    ::GetClientRect(r.hChart, &rcClient);
+    CMemDC* pMemDC = new CMemDC(r.pWndDC, &rcClient, &r.surface);
+    POINT ptOldBrushOrg = pMemDC->GetBrushOrg();
+    PlotSteps::Layers(r.plot, pMemDC, bInPlace);
+    pMemDC->SetBrushOrg(ptOldBrushOrg);
+    delete pMemDC;
+    ::GdiFlush();
+}
+
+// The time of one frame after a value appended, the one before it drawn
+// whole and kept untimed; with bCold, caches evicted in between.
+double NextFrame(Rig& r, bool bInPlace, bool bCold) {
+    r.plot.AppendValue(r.Next());
+    DrawFrame(r, false);
+    r.plot.AppendValue(r.Next());
+    if (bCold) EvictCaches();
+    double t0 = bench::NowUs();
+    DrawFrame(r, bInPlace);
+    return bench::NowUs() - t0;
+}
 
 // The copy and the frame's drawing steps, outside the paint cycle.
 void DefineDrawing(Rig& r, Figures& f) {
@@ -177,18 +226,16 @@ void DefineDrawing(Rig& r, Figures& f) {
     });
     // OnPaint's work between BeginPaint and EndPaint, on the chart's own
     // window context, drawing on its kept frame as OnPaint does.
-    f.frame.sample = Timed([&r] {
-        RECT rcClient;
-        ::GetClientRect(r.hChart, &rcClient);
-        CMemDC* pMemDC = new CMemDC(r.pWndDC, &rcClient, &r.surface);
-        POINT ptOldBrushOrg = pMemDC->GetBrushOrg();
-        PlotSteps::Grid(r.plot, pMemDC);
-        PlotSteps::Curve(r.plot, pMemDC);
-        PlotSteps::Caption(r.plot, pMemDC);
-        pMemDC->SetBrushOrg(ptOldBrushOrg);
-        delete pMemDC;
-        ::GdiFlush();
-    });
+    f.frame.sample = Timed([&r] { DrawFrame(r, false); });
+    // A value appended before each, as the program's tick does; the frame
+    // before it is drawn and kept untimed, so that this one can be in place.
+    f.inPlace.sample = [&r](std::vector<double>& out) { out.push_back(NextFrame(r, true, false)); };
+    f.coldWhole.sample = [&r](std::vector<double>& out) {
+        out.push_back(NextFrame(r, false, true));
+    };
+    f.coldInPlace.sample = [&r](std::vector<double>& out) {
+        out.push_back(NextFrame(r, true, true));
+    };
     f.surfaceOnly.sample = Timed([&r] {
         delete new CMemDC(r.pWndDC, &r.rcAll, &r.surface);
         ::GdiFlush();
@@ -233,8 +280,8 @@ void DefinePaints(Rig& r, Figures& f) {
 // Every figure in every round; a round of warm-up first fills caches and
 // the framework's spare objects.
 void SampleRounds(Figures& f) {
-    Series* order[] = {&f.blt,   &f.frame,      &f.surfaceOnly, &f.grid,  &f.curve,
-                       &f.paint, &f.paintDrawn, &f.paintBlt,    &f.append};
+    Series* order[] = {&f.blt,  &f.frame, &f.inPlace, &f.coldWhole,  &f.coldInPlace, &f.surfaceOnly,
+                       &f.grid, &f.curve, &f.paint,   &f.paintDrawn, &f.paintBlt,    &f.append};
     for (int nRound = -1; nRound < kRounds; ++nRound) {
         for (Series* s : order) {
             std::vector<double> round;
@@ -276,6 +323,16 @@ void Report(const Figures& f, int nPoints) {
         "captions, copy)",
         bench::Summarize(f.frame.all));
     RatioRow("Chart frame ÷ BitBlt", f.frame, f.blt, 1, 15);
+    bench::TimeRow(
+        "Chart frame drawn in place, a value appended: the grid put back and the layers drawn "
+        "again only where they changed",
+        bench::Summarize(f.inPlace.all));
+    RatioRow("Chart frame drawn in place ÷ BitBlt", f.inPlace, f.blt, 1, 0);
+    bench::TimeRow("Chart frame, whole, a value appended, caches cold (64 MiB touched before)",
+                   bench::Summarize(f.coldWhole.all));
+    bench::TimeRow("Chart frame drawn in place, the same, caches cold",
+                   bench::Summarize(f.coldInPlace.all));
+    RatioRow("Chart frame, caches cold: in place ÷ whole", f.coldInPlace, f.coldWhole, 2, 0);
     bench::TimeRow("· part: kept surface lent and copied, nothing drawn",
                    bench::Summarize(f.surfaceOnly.all));
     bench::TimeRow("· part: grid (DrawGrid)", bench::Summarize(f.grid.all));

@@ -1,10 +1,12 @@
 #include "chart/MultiColorPlotCtrl.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
+#include "chart/InkRect.h"
 #include "chart/MemDC.h"
 
 namespace {
@@ -109,7 +111,15 @@ CMultiColorPlotCtrl::CMultiColorPlotCtrl()
       m_gridKey(),
       m_nGridPenSerial(0),
       m_crLinePen(0),
-      m_nLinePenWidth(0) {
+      m_nLinePenWidth(0),
+      m_drawn(),
+      m_shown(),
+      m_bShownExact(false),
+      m_bFrameBounds(false),
+      m_plan(),
+      m_bInPaint(false),
+      m_nWholeWanted(1),
+      m_nPaintsSinceWhole(0) {
     ::InitializeCriticalSection(&m_csValues);
 }
 
@@ -119,6 +129,8 @@ CMultiColorPlotCtrl::~CMultiColorPlotCtrl() {
     if (m_dcGrid.GetSafeHdc() != nullptr) m_dcGrid.SelectObject(m_pOldGridBitmap);
     delete[] m_pValues;
     m_pValues = nullptr;
+    delete[] m_drawn.pPoints;
+    delete[] m_shown.pPoints;
     ::DeleteCriticalSection(&m_csValues);
     // The members then go in reverse order of declaration: curve pen, grid
     // layer's bitmap and context, frame bitmap, frame context, caption font,
@@ -134,6 +146,8 @@ void CMultiColorPlotCtrl::PreSubclassWindow() {
     m_nClientHeight = m_rcClient.bottom - m_rcClient.top;
     int nCount = m_nClientWidth / m_nPointSpacing;
 
+    // A new font may come back under the old one's handle.
+    InvalidateWholeFrame();
     // Not deleted while the kept frame still has it selected.
     if (m_dcFrame.GetSafeHdc() != nullptr) {
         ::SelectObject(m_dcFrame.m_hDC, ::GetStockObject(SYSTEM_FONT));
@@ -177,6 +191,11 @@ void CMultiColorPlotCtrl::AppendValue(float fValue) {
 
 void CMultiColorPlotCtrl::InvalidateFrame() {
     ::InterlockedExchange(&m_nFrameStale, 1);
+}
+
+void CMultiColorPlotCtrl::InvalidateWholeFrame() {
+    ::InterlockedExchange(&m_nWholeWanted, 1);
+    InvalidateFrame();
 }
 
 void CMultiColorPlotCtrl::SetTitle(LPCSTR pszTitle) {
@@ -332,6 +351,7 @@ void CMultiColorPlotCtrl::OnPaint() {
     GetClientRect(&m_rcClient);
     const int nWidth = m_rcClient.right - m_rcClient.left;
     const int nHeight = m_rcClient.bottom - m_rcClient.top;
+    ++m_nPaintsSinceWhole;
 
     // The timer repaints 20 times a second, while what the chart shows
     // changes a few times a second. Each setter and each append mark the kept
@@ -340,9 +360,10 @@ void CMultiColorPlotCtrl::OnPaint() {
     // passes no setter (a subclass writing members, display or font
     // changes, a layer GDI refused to draw). Otherwise the last finished
     // frame is copied again.
+    const bool bStale = ::InterlockedCompareExchange(&m_nFrameStale, 0, 0) != 0;
     if (m_dcFrame.GetSafeHdc() != nullptr && nWidth == m_nFrameWidth && nHeight == m_nFrameHeight &&
         m_nGridScrollX == 0 && m_nGridScrollY == 0 && m_nReusedPaints < kMaxReusedPaints &&
-        ::InterlockedCompareExchange(&m_nFrameStale, 0, 0) == 0) {
+        !bStale) {
         dc.BitBlt(0, 0, nWidth, nHeight, &m_dcFrame, 0, 0, SRCCOPY);
         ++m_nReusedPaints;
         return;
@@ -378,9 +399,15 @@ void CMultiColorPlotCtrl::OnPaint() {
         }
     }
 
-    DrawGrid(pMemDC);
-    DrawCurve(pMemDC);
-    DrawCaption(pMemDC);
+    // A paint drawn only because of the bound above draws the whole frame.
+    const bool bWholeWanted = ::InterlockedExchange(&m_nWholeWanted, 0) != 0;
+    const bool bInPlace =
+        bOnFrame && pMemDC->IsOffscreen() && !bWholeWanted && CanDrawInPlace(pMemDC, !bStale);
+    DrawFrameLayers(pMemDC, bInPlace);
+    // A layer that set pixels the plan did not put back beneath it leaves
+    // the frame in doubt: it is drawn whole at once.
+    if (bInPlace && m_plan.bSuspect) DrawFrameLayers(pMemDC, false);
+    const bool bDrewWhole = !bInPlace || m_plan.bSuspect;
 
     pMemDC->SetBrushOrg(ptOldBrushOrg);
     // A layer that could not be drawn (GDI out of objects) is tried again at
@@ -390,6 +417,8 @@ void CMultiColorPlotCtrl::OnPaint() {
                   (m_nPlotStyle != 0 || m_brushBar.GetSafeHandle() != nullptr) &&
                   (m_nPlotStyle != 1 || m_penLine.GetSafeHandle() != nullptr);
     if (!bWhole) InvalidateFrame();
+    if (bWhole && bDrewWhole) m_nPaintsSinceWhole = 0;
+    KeepDrawnLayers(bWhole);
     delete pMemDC;
 }
 
@@ -402,11 +431,15 @@ bool CMultiColorPlotCtrl::PrepareFrame(CDC* pTargetDC, int nWidth, int nHeight) 
     m_bmpFrame.DeleteObject();
     m_nFrameWidth = m_nFrameHeight = 0;
     if (nWidth <= 0 || nHeight <= 0) return false;
+    m_bShownExact = false;
     if (m_dcFrame.CreateCompatibleDC(pTargetDC) &&
         m_bmpFrame.CreateCompatibleBitmap(pTargetDC, nWidth, nHeight)) {
         m_pOldFrameBitmap = m_dcFrame.SelectObject(&m_bmpFrame);
         m_nFrameWidth = nWidth;
         m_nFrameHeight = nHeight;
+        // What each layer covers is recorded as it is drawn, so that the
+        // next frame can put back only those pixels.
+        m_bFrameBounds = ::SetBoundsRect(m_dcFrame.m_hDC, nullptr, DCB_ENABLE | DCB_RESET) != 0;
         return true;
     }
     m_dcFrame.DeleteDC();
@@ -433,7 +466,10 @@ void CMultiColorPlotCtrl::DrawGradient(CDC* pDC) {
 }
 
 void CMultiColorPlotCtrl::DrawGrid(CDC* pDC) {
-    if (!CopyGridLayer(pDC)) PaintGrid(pDC);
+    RecordsInk(pDC);
+    m_drawn.bGridLayer = CopyGridLayer(pDC);
+    if (!m_drawn.bGridLayer) PaintGrid(pDC);
+    m_drawn.gridKey = m_gridKey;
 
     // The phase runs through step + 1 positions, 0 to the step inclusive.
     m_nGridOffsetX += m_nGridScrollX;
@@ -471,7 +507,7 @@ bool CMultiColorPlotCtrl::PaintGrid(CDC* pDC) {
     return bWhole;
 }
 
-bool CMultiColorPlotCtrl::CopyGridLayer(CDC* pDC) {
+bool CMultiColorPlotCtrl::GridLayerKeyFor(CDC* pDC, GridLayerKey* pKey) const {
     // Only where the copy lands exactly where the drawing would: a bitmap of
     // the client's size, in plain pixel units from its corner. A scrolling
     // grid differs in every frame and is drawn straight.
@@ -494,9 +530,17 @@ bool CMultiColorPlotCtrl::CopyGridLayer(CDC* pDC) {
 
     // Everything the background and the lines are drawn from: members a
     // subclass or a test writes directly are compared, not only the setters'.
-    const GridLayerKey key = {nWidth,         nHeight,          m_nClientWidth, m_nClientHeight,
-                              m_nGridStepX,   m_nGridStepY,     m_nGridOffsetX, m_nGridOffsetY,
-                              m_crBackground, m_nGridPenSerial, bm.bmBitsPixel};
+    *pKey = GridLayerKey{nWidth,         nHeight,          m_nClientWidth, m_nClientHeight,
+                         m_nGridStepX,   m_nGridStepY,     m_nGridOffsetX, m_nGridOffsetY,
+                         m_crBackground, m_nGridPenSerial, bm.bmBitsPixel};
+    return true;
+}
+
+bool CMultiColorPlotCtrl::CopyGridLayer(CDC* pDC) {
+    GridLayerKey key;
+    if (!GridLayerKeyFor(pDC, &key)) return false;
+    const int nWidth = key.nWidth;
+    const int nHeight = key.nHeight;
     if (m_dcGrid.GetSafeHdc() == nullptr || memcmp(&key, &m_gridKey, sizeof(key)) != 0) {
         m_gridKey = GridLayerKey();
         if (m_dcGrid.GetSafeHdc() != nullptr) m_dcGrid.SelectObject(m_pOldGridBitmap);
@@ -543,10 +587,17 @@ int CMultiColorPlotCtrl::ValueToRow(float fValue) const {
 
 void CMultiColorPlotCtrl::DrawCurve(CDC* pDC) {
     ::EnterCriticalSection(&m_csValues);
+    const bool bRecord = RecordsInk(pDC);
+    FormatCaptions();
+    m_drawn.bInkKnown = bRecord;
+    m_drawn.nPoints = 0;
+    ::SetRectEmpty(&m_drawn.rcCurve);
 
     int nCount = m_pValues != nullptr ? m_nPointCount : 0;
     int nBottom = m_rcClient.bottom;
     if (m_nPlotStyle == 0 && m_brushBar.GetSafeHandle() != nullptr) {
+        // Bars are not recorded: a frame of bars is always drawn whole.
+        m_drawn.bInkKnown = false;
         // The brush origin on the bar's bottom-left corner lays the
         // chart-high pattern so that every row shows its gradient colour.
         for (int i = 0; i < nCount; ++i) {
@@ -558,7 +609,6 @@ void CMultiColorPlotCtrl::DrawCurve(CDC* pDC) {
             pDC->SetPixelV(x, y, m_crBarTop);
         }
     } else if (m_nPlotStyle == 1 && nCount > 0) {
-        POINT* pPoints = new (std::nothrow) POINT[nCount]();
         // Kept from frame to frame: under Wine making and deleting a pen
         // costs two calls into the system each.
         if (m_penLine.GetSafeHandle() == nullptr || m_crLinePen != m_crLine ||
@@ -569,8 +619,9 @@ void CMultiColorPlotCtrl::DrawCurve(CDC* pDC) {
                 m_nLinePenWidth = m_nLineWidth;
             }
         }
-        if (pPoints != nullptr && m_penLine.GetSafeHandle() != nullptr) {
-            CPen* pOldPen = pDC->SelectObject(&m_penLine);
+        if (EnsurePointCapacity(nCount) && m_penLine.GetSafeHandle() != nullptr) {
+            m_drawn.crLine = m_crLinePen;
+            m_drawn.nLineWidth = m_nLinePenWidth;
             // The program appends each reading several times, so the curve
             // runs flat between readings. A one-pixel line through a flat
             // run's inner points sets the pixels one line from its ends
@@ -578,7 +629,9 @@ void CMultiColorPlotCtrl::DrawCurve(CDC* pDC) {
             // short line: the inner points are left out. A wider pen's joins
             // are left to GDI.
             const bool bMergeFlat = m_nLineWidth == 0 || m_nLineWidth == 1;
+            POINT* pPoints = m_drawn.pPoints;
             int nPoints = 0;
+            RECT rcLine = {INT_MAX, INT_MAX, INT_MIN, INT_MIN};
             for (int i = 0; i < nCount; ++i) {
                 const POINT pt = {i * m_nPointSpacing + m_rcClient.left, ValueToRow(m_pValues[i])};
                 if (bMergeFlat && nPoints >= 2 && pPoints[nPoints - 1].y == pt.y &&
@@ -587,12 +640,43 @@ void CMultiColorPlotCtrl::DrawCurve(CDC* pDC) {
                 } else {
                     pPoints[nPoints++] = pt;
                 }
+                if (pt.x < rcLine.left) rcLine.left = pt.x;
+                if (pt.x >= rcLine.right) rcLine.right = pt.x + 1;
+                if (pt.y < rcLine.top) rcLine.top = pt.y;
+                if (pt.y >= rcLine.bottom) rcLine.bottom = pt.y + 1;
             }
-            pDC->Polyline(pPoints, nPoints);
-            pDC->SelectObject(pOldPen);
+            m_drawn.nPoints = nPoints;
+            // No pen of this width sets a pixel further than its width from
+            // the points.
+            const int nReach = (m_nLinePenWidth > 1 ? m_nLinePenWidth : 1) + 1;
+            ::InflateRect(&rcLine, nReach, nReach);
+            if (m_plan.bActive) PlanInPlace(pDC, rcLine);
+            if (!m_plan.bActive || m_plan.bCurve) {
+                RECT rcDrawn;
+                if (bRecord) TakeBounds(pDC->m_hDC, &rcDrawn);
+                CPen* pOldPen = pDC->SelectObject(&m_penLine);
+                pDC->Polyline(pPoints, nPoints);
+                pDC->SelectObject(pOldPen);
+                if (bRecord && !TakeBounds(pDC->m_hDC, &m_drawn.rcCurve)) m_drawn.bInkKnown = false;
+                if (m_plan.bActive && !Inside(m_drawn.rcCurve, rcLine)) m_plan.bSuspect = true;
+            } else {
+                m_drawn.rcCurve = m_shown.rcCurve;
+            }
+            return;
         }
-        delete[] pPoints;
+        // No room for the points: nothing of a curve is shown this frame.
     }
+    if (m_plan.bActive) PlanInPlace(pDC, m_drawn.rcCurve);
+}
+
+bool CMultiColorPlotCtrl::EnsurePointCapacity(int nCount) {
+    if (m_drawn.nCapacity >= nCount) return true;
+    POINT* pPoints = new (std::nothrow) POINT[nCount];
+    if (pPoints == nullptr) return false;
+    delete[] m_drawn.pPoints;
+    m_drawn.pPoints = pPoints;
+    m_drawn.nCapacity = nCount;
+    return true;
 }
 
 void CMultiColorPlotCtrl::DrawCaption(CDC* pDC) {
@@ -601,7 +685,7 @@ void CMultiColorPlotCtrl::DrawCaption(CDC* pDC) {
     pDC->SetTextColor(m_crCaption);
     pDC->SetBkMode(TRANSPARENT);
 
-    if (m_fontCaption.GetSafeHandle() != nullptr && m_nCaptionMode >= 1 && m_nCaptionMode <= 4) {
+    if (m_fontCaption.GetSafeHandle() != nullptr && m_drawn.nCaptions > 0) {
         // Under Wine every font selection, even of the font already
         // selected, makes the display driver read the X resources again: on
         // the chart's own frame the font is selected once and left there for
@@ -609,28 +693,17 @@ void CMultiColorPlotCtrl::DrawCaption(CDC* pDC) {
         const HGDIOBJ hFont = m_fontCaption.GetSafeHandle();
         const HGDIOBJ hOldFont = ::GetCurrentObject(pDC->m_hDC, OBJ_FONT);
         if (hOldFont != hFont) ::SelectObject(pDC->m_hDC, hFont);
-        char szText[261];
-        if (m_nCaptionMode == 1) {
-            snprintf(szText, sizeof(szText), "%s", m_szTitle);
-        } else if (m_pValues != nullptr && m_nPointCount > 0) {
-            snprintf(szText, sizeof(szText), "%s %8.1f %s / %8.1f", m_szTitle,
-                     m_pValues[m_nPointCount - 1], m_szUnit, m_fRangeMax);
-        } else {
-            // No sample slot: the value's place stays blank.
-            snprintf(szText, sizeof(szText), "%s %8s %s / %8.1f", m_szTitle, "", m_szUnit,
-                     m_fRangeMax);
-        }
-        pDC->TextOut(0, 0, szText, static_cast<int>(strlen(szText)));
-
-        if (m_nCaptionMode >= 3) {
-            snprintf(szText, sizeof(szText), "%8.1f", m_fRangeMin);
-            pDC->TextOut(0, m_nClientHeight - 10, szText, static_cast<int>(strlen(szText)));
-        }
-        if (m_nCaptionMode == 4) {
-            float fSpan = m_fRangeMax - m_fRangeMin;
-            double fMid = fSpan * 0.5 + m_fRangeMin;
-            snprintf(szText, sizeof(szText), "%8.1f", fMid);
-            pDC->TextOut(0, m_nClientHeight / 2, szText, static_cast<int>(strlen(szText)));
+        const bool bRecord = RecordsInk(pDC);
+        for (int i = 0; i < m_drawn.nCaptions; ++i) {
+            Caption& caption = m_drawn.captions[i];
+            if (m_plan.bActive && !m_plan.bCaption[i]) {
+                caption.rcInk = m_shown.captions[i].rcInk;
+                continue;
+            }
+            RECT rcBefore;
+            if (bRecord) TakeBounds(pDC->m_hDC, &rcBefore);
+            pDC->TextOut(caption.pt.x, caption.pt.y, caption.szText, caption.nLength);
+            if (bRecord && !TakeBounds(pDC->m_hDC, &caption.rcInk)) m_drawn.bInkKnown = false;
         }
         if (hOldFont != hFont && pDC->m_hDC != m_dcFrame.m_hDC)
             ::SelectObject(pDC->m_hDC, hOldFont);

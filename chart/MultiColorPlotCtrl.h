@@ -2,7 +2,7 @@
 // window of the most recent values (index 0 the oldest), takes one value per
 // AppendValue, and repaints every 50 ms on its own timer: a paint copies the
 // kept frame unless something changed since it was drawn, and otherwise draws
-// the chart anew off-screen.
+// the chart anew off-screen, on the kept frame only where it changed.
 #pragma once
 
 #include <windows.h>
@@ -71,6 +71,13 @@ class CMultiColorPlotCtrl : public CStatic {
     void DrawCurve(CDC* pDC);
     virtual void DrawCaption(CDC* pDC);
 
+    // True when DrawCaption draws nothing but this class's captions, so that
+    // a frame can be drawn again only where it changed. A subclass that draws
+    // in DrawCaption keeps the default, which says so only for this class.
+    virtual bool DrawsOnlyOwnCaptions() const;
+    // The next paint draws the whole frame, not only what changed.
+    void InvalidateWholeFrame();
+
     // The client row of a value, by the current range and the set-up height.
     int ValueToRow(float fValue) const;
     void RebuildGridPen();
@@ -87,6 +94,64 @@ class CMultiColorPlotCtrl : public CStatic {
     // The kept grid layer, remade when needed, copied onto pDC; false when
     // pDC is not a surface it fits or no layer can be had.
     bool CopyGridLayer(CDC* pDC);
+
+    // What the grid layer is drawn from.
+    struct GridLayerKey {
+        int nWidth, nHeight, nClientWidth, nClientHeight;
+        int nStepX, nStepY, nOffsetX, nOffsetY;
+        COLORREF crBackground;
+        int nPenSerial;
+        int nBitsPixel;
+    };
+    // A caption as drawn: its text, its place, and the pixels it covered.
+    struct Caption {
+        char szText[261];
+        int nLength;
+        POINT pt;
+        RECT rcInk;  // empty when it left no pixel
+    };
+    static const int kMaxCaptions = 3;
+    // What one frame draws over the grid, and where its pixels went.
+    struct FrameLayers {
+        POINT* pPoints;  // the curve's line, flat runs merged
+        int nPoints;
+        int nCapacity;
+        COLORREF crLine;
+        int nLineWidth;
+        RECT rcCurve;
+        Caption captions[kMaxCaptions];
+        int nCaptions;
+        HGDIOBJ hFont;
+        COLORREF crCaption;
+        GridLayerKey gridKey;
+        bool bGridLayer;  // the grid beneath is the layer of gridKey
+        bool bInkKnown;   // every rectangle above came from the system
+    };
+    // On a frame drawn in place: which layers are drawn again.
+    struct InPlacePlan {
+        bool bActive;
+        bool bCurve;
+        bool bCaption[kMaxCaptions];
+        bool bSuspect;  // a layer left pixels the plan did not foresee
+    };
+    // Where the grid layer fits pDC, the key it would be drawn from.
+    bool GridLayerKeyFor(CDC* pDC, GridLayerKey* pKey) const;
+    // Whether this paint may draw only what changed on the kept frame.
+    bool CanDrawInPlace(CDC* pDC, bool bPeriodic);
+    // The frame's layers in order; in place, only what changed.
+    void DrawFrameLayers(CDC* pDC, bool bInPlace);
+    // The captions the next frame shows; under m_csValues.
+    void FormatCaptions();
+    // Decides what an in-place frame draws again and puts the grid back
+    // beneath it; rcNewCurve holds every pixel the new line can set.
+    void PlanInPlace(CDC* pDC, const RECT& rcNewCurve);
+    void RestoreGrid(CDC* pDC, const RECT& rc);
+    // The frame just drawn is what the kept frame shows from now on.
+    void KeepDrawnLayers(bool bWhole);
+    bool EnsurePointCapacity(int nCount);
+    // Whether drawing on pDC is recorded, and marks the kept frame changed
+    // when something draws on it outside a paint.
+    bool RecordsInk(CDC* pDC);
 
     CBitmap* m_pOldGradientBitmap;
     CBitmap m_bmpGradient;
@@ -131,13 +196,6 @@ class CMultiColorPlotCtrl : public CStatic {
     int m_nReusedPaints;
     // The background and grid as last drawn, and what they were drawn from.
     // Under Wine the lines cost most of a frame; the copy a fraction.
-    struct GridLayerKey {
-        int nWidth, nHeight, nClientWidth, nClientHeight;
-        int nStepX, nStepY, nOffsetX, nOffsetY;
-        COLORREF crBackground;
-        int nPenSerial;
-        int nBitsPixel;
-    };
     CDC m_dcGrid;
     CBitmap m_bmpGrid;
     CBitmap* m_pOldGridBitmap;
@@ -147,6 +205,16 @@ class CMultiColorPlotCtrl : public CStatic {
     CPen m_penLine;
     COLORREF m_crLinePen;
     int m_nLinePenWidth;
+    // The layers of the frame being drawn and of the kept frame; whether
+    // the kept frame is exactly the grid layer with its layers over it.
+    FrameLayers m_drawn;
+    FrameLayers m_shown;
+    bool m_bShownExact;
+    bool m_bFrameBounds;  // the kept frame accumulates drawing bounds
+    InPlacePlan m_plan;
+    bool m_bInPaint;  // a paint is drawing its frame
+    volatile LONG m_nWholeWanted;
+    int m_nPaintsSinceWhole;
 
     DECLARE_MESSAGE_MAP()
 };

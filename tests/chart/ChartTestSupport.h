@@ -41,10 +41,19 @@ class TestPlot : public CMultiColorPlotCtrl {
     // the chart's lock there, between the curve and the captions.
     bool bProbeLock = false;
     std::vector<bool> lockFreeAtCaption;
-    // Frames drawn (not copied from the kept one) so far.
+    // Frames drawn (not copied from the kept one) so far, and of them those
+    // drawn only where they changed.
     int nDrawnFrames = 0;
+    int nInPlaceFrames = 0;
+    // The kept frame's pixels.
+    void CopyKeptFrame(const DibTarget& target) const {
+        ::BitBlt(target.hdc(), 0, 0, m_nFrameWidth, m_nFrameHeight, m_dcFrame.m_hDC, 0, 0, SRCCOPY);
+    }
     using CMultiColorPlotCtrl::InvalidateFrame;
+    using CMultiColorPlotCtrl::InvalidateWholeFrame;
     void DrawCaption(CDC* pDC) override;
+    // Its captions are the chart's own: it only counts and probes.
+    bool DrawsOnlyOwnCaptions() const override { return true; }
 };
 
 // A borderless static of the given client size on a visible popup, bound
@@ -88,6 +97,7 @@ inline DWORD WINAPI TryLockOnThread(LPVOID pSection) {
 
 inline void TestPlot::DrawCaption(CDC* pDC) {
     ++nDrawnFrames;
+    if (m_plan.bActive) ++nInPlaceFrames;
     if (bProbeLock)
         lockFreeAtCaption.push_back(RunOnOtherThread(&TryLockOnThread, &m_csValues) != 0);
     CMultiColorPlotCtrl::DrawCaption(pDC);

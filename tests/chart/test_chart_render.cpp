@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
 #include <string>
 
 #include "ChartTestSupport.h"
@@ -342,10 +343,73 @@ TEST(ChartPaint, KeptFrameIsReusedUntilAChangeAndThenEqualsAFullRedraw) {
         DibTarget after(cx, cy), redrawn(cx, cy);
         Shown(live, &after, cx, cy);
         EXPECT_EQ(plot.nDrawnFrames, nDrawn + 1) << "the change did not redraw";
-        plot.InvalidateFrame();
+        plot.InvalidateWholeFrame();
         Shown(live, &redrawn, cx, cy);
         EXPECT_TRUE(after.SamePixels(redrawn));
         EXPECT_FALSE(after.SamePixels(first)) << "the change shows nothing";
+    }
+}
+
+// Frames drawn one after another only where they changed, as the line
+// climbs through the captions and falls back, while settings change between
+// them: each shows what the whole frame shows.
+// Frames drawn one after another only where they changed, as the line
+// climbs through the captions and falls back, while settings change between
+// them: each shows what the whole frame shows.
+TEST(ChartPaint, FramesDrawnInPlaceEqualWholeFrames) {
+    const float kReadings[] = {50, 97, 99, 60, 48, 52, 20, 5, 0, 3, 50, 50, 100, 40};
+    struct Step {
+        int nAt;
+        const char* name;
+        void (*apply)(TestPlot& plot);
+    };
+    const Step kSteps[] = {
+        {9, "caption colour", [](TestPlot& p) { p.SetCaptionColor(RGB(255, 0, 255)); }},
+        {14, "title", [](TestPlot& p) { p.SetTitle("Fan speed"); }},
+        {19, "minimum", [](TestPlot& p) { p.SetValueRange(-10.0f, 100.0f); }},
+        {27, "wide line", [](TestPlot& p) { p.SetLinePen(RGB(200, 30, 60), 3); }},
+        {35, "thin line", [](TestPlot& p) { p.SetLinePen(kYellow, 1); }},
+        {41, "two captions fewer", [](TestPlot& p) { p.SetCaptionMode(2); }},
+        {47, "captions back", [](TestPlot& p) { p.SetCaptionMode(4); }},
+        {60, "flat, clear of the captions", [](TestPlot& p) { p.Fill(70.0f); }},
+        {62, "a line wide enough to reach them", [](TestPlot& p) { p.SetLinePen(kYellow, 41); }},
+    };
+    const int cx = 160;
+    // Captions apart, and on a chart too low for that, overlapping.
+    for (int cy : {70, 24}) {
+        SCOPED_TRACE(cy);
+        LivePlot inPlace(cx, cy), whole(cx, cy);
+        for (TestPlot* pPlot : {&inPlace.plot, &whole.plot}) {
+            pPlot->SetTitle("Fan");
+            pPlot->SetUnit("RPM");
+            pPlot->SetCaptionMode(4);
+            pPlot->SetValueRange(0.0f, 100.0f);
+            pPlot->Fill(50.0f);
+        }
+        inPlace.Paint();
+        for (int i = 0; i < 66; ++i) {
+            for (const Step& step : kSteps) {
+                if (step.nAt == i) {
+                    step.apply(inPlace.plot);
+                    step.apply(whole.plot);
+                }
+            }
+            // Each reading shown four times, as the program appends it.
+            const float fValue = i < 60 ? kReadings[(i / 4) % std::size(kReadings)] : 70.0f;
+            inPlace.plot.AppendValue(fValue);
+            whole.plot.AppendValue(fValue);
+            whole.plot.InvalidateWholeFrame();
+            inPlace.Paint();
+            whole.Paint();
+            DibTarget drawn(cx, cy), expected(cx, cy);
+            inPlace.plot.CopyKeptFrame(drawn);
+            whole.plot.CopyKeptFrame(expected);
+            ASSERT_TRUE(drawn.SamePixels(expected)) << "frame " << i;
+        }
+        if (cy == 70) {
+            EXPECT_GE(inPlace.plot.nInPlaceFrames, 55);
+        }
+        EXPECT_EQ(0, whole.plot.nInPlaceFrames);
     }
 }
 

@@ -1,0 +1,28 @@
+// Rectangles of pixels drawn, as the system accumulates them on a context.
+#pragma once
+
+#include <windows.h>
+
+// The pixels drawn on hDC since the last call, in its logical units (empty
+// when none); false when the system cannot say. The accumulated bounds
+// enclose every pixel the drawing affected, which is what makes them fit to
+// say where a kept bitmap went stale.
+inline bool TakeBounds(HDC hDC, RECT* pRect) {
+    const UINT nState = ::GetBoundsRect(hDC, pRect, DCB_RESET);
+    if (nState == 0) return false;
+    if ((nState & DCB_SET) != DCB_SET) ::SetRectEmpty(pRect);
+    return true;
+}
+
+// True when the two share a pixel; empty rectangles share none.
+inline bool Overlap(const RECT& a, const RECT& b) {
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom &&
+           a.left < a.right && a.top < a.bottom && b.left < b.right && b.top < b.bottom;
+}
+
+// True when every pixel of inner lies in outer; an empty inner always does.
+inline bool Inside(const RECT& inner, const RECT& outer) {
+    if (inner.left >= inner.right || inner.top >= inner.bottom) return true;
+    return inner.left >= outer.left && inner.right <= outer.right && inner.top >= outer.top &&
+           inner.bottom <= outer.bottom;
+}

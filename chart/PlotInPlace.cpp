@@ -1,0 +1,165 @@
+// Frames drawn in place: on the kept frame, only the layers that changed are
+// drawn again, over the grid put back where they lay. Four times a second a
+// drawn frame finds its code and memory cold, and then the copy of the whole
+// grid layer and the texts cost several times what they cost in a loop.
+#include <cstdio>
+#include <cstring>
+#include <typeinfo>
+#include <utility>
+
+#include "chart/InkRect.h"
+#include "chart/MultiColorPlotCtrl.h"
+
+namespace {
+
+// What an in-place frame cannot compare (the system's font smoothing, a font
+// remade under its old handle) shows at the next whole frame: at least one
+// every 100 paints, five seconds.
+const int kMaxPaintsBetweenWholeFrames = 100;
+
+const RECT kNoPixels = {0, 0, 0, 0};
+
+}  // namespace
+
+bool CMultiColorPlotCtrl::DrawsOnlyOwnCaptions() const {
+    return typeid(*this) == typeid(CMultiColorPlotCtrl);
+}
+
+bool CMultiColorPlotCtrl::RecordsInk(CDC* pDC) {
+    if (pDC->m_hDC == nullptr || pDC->m_hDC != m_dcFrame.m_hDC) return false;
+    if (!m_bInPaint) m_bShownExact = false;
+    return m_bFrameBounds;
+}
+
+bool CMultiColorPlotCtrl::CanDrawInPlace(CDC* pDC, bool bPeriodic) {
+    if (bPeriodic || !m_bShownExact || !m_bFrameBounds || m_nPlotStyle != 1 ||
+        m_nPaintsSinceWhole > kMaxPaintsBetweenWholeFrames || m_dcGrid.GetSafeHdc() == nullptr ||
+        !DrawsOnlyOwnCaptions()) {
+        return false;
+    }
+    GridLayerKey key;
+    return GridLayerKeyFor(pDC, &key) && memcmp(&key, &m_gridKey, sizeof(key)) == 0 &&
+           memcmp(&key, &m_shown.gridKey, sizeof(key)) == 0;
+}
+
+void CMultiColorPlotCtrl::DrawFrameLayers(CDC* pDC, bool bInPlace) {
+    m_plan = InPlacePlan();
+    m_plan.bActive = bInPlace;
+    m_bInPaint = true;
+    if (bInPlace) {
+        m_drawn.gridKey = m_shown.gridKey;
+        m_drawn.bGridLayer = true;
+    } else {
+        DrawGrid(pDC);
+    }
+    DrawCurve(pDC);
+    DrawCaption(pDC);
+    m_bInPaint = false;
+    m_plan.bActive = false;
+    // Captions that share pixels must each be drawn over the one before.
+    for (int i = 0; i < m_drawn.nCaptions; ++i) {
+        for (int j = i + 1; j < m_drawn.nCaptions; ++j) {
+            if (Overlap(m_drawn.captions[i].rcInk, m_drawn.captions[j].rcInk)) {
+                m_drawn.bInkKnown = false;
+                if (bInPlace) m_plan.bSuspect = true;
+            }
+        }
+    }
+}
+
+void CMultiColorPlotCtrl::FormatCaptions() {
+    m_drawn.nCaptions = 0;
+    m_drawn.hFont = m_fontCaption.GetSafeHandle();
+    m_drawn.crCaption = m_crCaption;
+    if (m_drawn.hFont == nullptr || m_nCaptionMode < 1 || m_nCaptionMode > 4) return;
+
+    Caption* pCaptions = m_drawn.captions;
+    const size_t cchText = sizeof(pCaptions[0].szText);
+    if (m_nCaptionMode == 1) {
+        snprintf(pCaptions[0].szText, cchText, "%s", m_szTitle);
+    } else if (m_pValues != nullptr && m_nPointCount > 0) {
+        snprintf(pCaptions[0].szText, cchText, "%s %8.1f %s / %8.1f", m_szTitle,
+                 m_pValues[m_nPointCount - 1], m_szUnit, m_fRangeMax);
+    } else {
+        // No sample slot: the value's place stays blank.
+        snprintf(pCaptions[0].szText, cchText, "%s %8s %s / %8.1f", m_szTitle, "", m_szUnit,
+                 m_fRangeMax);
+    }
+    pCaptions[0].pt = POINT{0, 0};
+    int nCaptions = 1;
+    if (m_nCaptionMode >= 3) {
+        snprintf(pCaptions[nCaptions].szText, cchText, "%8.1f", m_fRangeMin);
+        pCaptions[nCaptions++].pt = POINT{0, m_nClientHeight - 10};
+    }
+    if (m_nCaptionMode == 4) {
+        float fSpan = m_fRangeMax - m_fRangeMin;
+        double fMid = fSpan * 0.5 + m_fRangeMin;
+        snprintf(pCaptions[nCaptions].szText, cchText, "%8.1f", fMid);
+        pCaptions[nCaptions++].pt = POINT{0, m_nClientHeight / 2};
+    }
+    for (int i = 0; i < nCaptions; ++i) {
+        pCaptions[i].nLength = static_cast<int>(strlen(pCaptions[i].szText));
+        pCaptions[i].rcInk = kNoPixels;
+    }
+    m_drawn.nCaptions = nCaptions;
+}
+
+void CMultiColorPlotCtrl::PlanInPlace(CDC* pDC, const RECT& rcNewCurve) {
+    const FrameLayers& now = m_drawn;
+    const FrameLayers& was = m_shown;
+    m_plan.bCurve =
+        now.nPoints != was.nPoints || now.crLine != was.crLine ||
+        now.nLineWidth != was.nLineWidth ||
+        (now.nPoints > 0 && memcmp(now.pPoints, was.pPoints, now.nPoints * sizeof(POINT)) != 0);
+
+    // A caption is drawn again where it changed, and its old pixels put back.
+    const bool bSameLook = now.hFont == was.hFont && now.crCaption == was.crCaption;
+    const int nAll = now.nCaptions > was.nCaptions ? now.nCaptions : was.nCaptions;
+    bool bRestore[kMaxCaptions] = {};
+    for (int i = 0; i < nAll; ++i) {
+        const bool bChanged =
+            !bSameLook || i >= now.nCaptions || i >= was.nCaptions ||
+            now.captions[i].nLength != was.captions[i].nLength ||
+            now.captions[i].pt.x != was.captions[i].pt.x ||
+            now.captions[i].pt.y != was.captions[i].pt.y ||
+            memcmp(now.captions[i].szText, was.captions[i].szText, now.captions[i].nLength) != 0;
+        m_plan.bCaption[i] = bChanged && i < now.nCaptions;
+        bRestore[i] = bChanged && i < was.nCaptions;
+    }
+
+    // The layers lie over each other: putting the grid back beneath a caption
+    // wipes the line there, and a line drawn again covers the captions over
+    // it, so each brings the other in until nothing more is touched.
+    for (bool bMore = true; bMore;) {
+        bMore = false;
+        for (int i = 0; i < was.nCaptions; ++i) {
+            const RECT& rcWas = was.captions[i].rcInk;
+            if (m_plan.bCurve && !bRestore[i] &&
+                (Overlap(rcWas, was.rcCurve) || Overlap(rcWas, rcNewCurve))) {
+                m_plan.bCaption[i] = i < now.nCaptions;
+                bRestore[i] = bMore = true;
+            }
+            if (bRestore[i] && !m_plan.bCurve && Overlap(rcWas, was.rcCurve)) {
+                m_plan.bCurve = bMore = true;
+            }
+        }
+    }
+
+    if (m_plan.bCurve) RestoreGrid(pDC, was.rcCurve);
+    for (int i = 0; i < was.nCaptions; ++i) {
+        if (bRestore[i]) RestoreGrid(pDC, was.captions[i].rcInk);
+    }
+}
+
+void CMultiColorPlotCtrl::RestoreGrid(CDC* pDC, const RECT& rc) {
+    if (rc.left >= rc.right || rc.top >= rc.bottom) return;
+    if (!pDC->BitBlt(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, &m_dcGrid, rc.left,
+                     rc.top, SRCCOPY)) {
+        m_plan.bSuspect = true;
+    }
+}
+
+void CMultiColorPlotCtrl::KeepDrawnLayers(bool bWhole) {
+    std::swap(m_drawn, m_shown);
+    m_bShownExact = bWhole && m_shown.bInkKnown && m_shown.bGridLayer && !m_plan.bSuspect;
+}
