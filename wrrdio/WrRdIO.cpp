@@ -30,10 +30,12 @@ bool IsProtocolCall(const BYTE* args, DWORD count) {
            tail[4] == (count == kWriteArgs ? 2 : 1);
 }
 
+// Looked up once per call, and wide: under Wine the ANSI lookup converts the
+// name and the value through the heap, most of what a call cost when cold.
 bool MovingReads() {
-    char sz[2];
-    const DWORD n = GetEnvironmentVariableA("WRRDIO_SIM_MOVING", sz, sizeof(sz));
-    return n != 0 && !(n == 1 && sz[0] == '0');
+    WCHAR sz[2];
+    const DWORD n = GetEnvironmentVariableW(L"WRRDIO_SIM_MOVING", sz, 2);
+    return n != 0 && !(n == 1 && sz[0] == L'0');
 }
 
 // An EC as busy as can be, for benchmarks: the answer moves on by one where
@@ -47,10 +49,10 @@ BYTE MovedOn(WORD address, BYTE value) {
     return value;
 }
 
-int ReadRegister(const SIM_SHARED& sim, WORD address) {
+int ReadRegister(const SIM_SHARED& sim, WORD address, bool bMoving) {
     if (sim.faultOn[address]) return sim.faultValue[address];
     if (sim.bFaultAll) return sim.nFaultAllValue;
-    return MovingReads() ? MovedOn(address, sim.regs[address]) : sim.regs[address];
+    return bMoving ? MovedOn(address, sim.regs[address]) : sim.regs[address];
 }
 
 void AppendToLog(SIM_SHARED& sim, const BYTE* args, DWORD count, int result) {
@@ -68,9 +70,9 @@ void AppendToLog(SIM_SHARED& sim, const BYTE* args, DWORD count, int result) {
 // One line per call; the file is opened for appending only, and the callers
 // hold the EC's mutex, so lines from several processes never interleave.
 void AppendToTrace(const BYTE* args, DWORD count, int result) {
-    char szPath[MAX_PATH];
-    const DWORD nPath = GetEnvironmentVariableA("WRRDIO_TRACE", szPath, sizeof(szPath));
-    if (nPath == 0 || nPath >= sizeof(szPath)) return;
+    WCHAR szPath[MAX_PATH];
+    const DWORD nPath = GetEnvironmentVariableW(L"WRRDIO_TRACE", szPath, MAX_PATH);
+    if (nPath == 0 || nPath >= MAX_PATH) return;
 
     char szLine[160];
     int n =
@@ -80,7 +82,7 @@ void AppendToTrace(const BYTE* args, DWORD count, int result) {
         n += snprintf(szLine + n, sizeof(szLine) - n, i ? ",%u" : "%u", args[i]);
     n += snprintf(szLine + n, sizeof(szLine) - n, ") = %d\n", result);
 
-    HANDLE hFile = CreateFileA(szPath, FILE_APPEND_DATA,
+    HANDLE hFile = CreateFileW(szPath, FILE_APPEND_DATA,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (hFile == INVALID_HANDLE_VALUE) return;
@@ -108,6 +110,7 @@ int CallEc(const BYTE* args, DWORD count) {
     const DWORD delay = pUnlocked ? pUnlocked->dwDelayMs : 0;
     if (delay) Sleep(delay);
 
+    const bool bMoving = MovingReads();
     int result = WRSIM_FAILURE_VALUE;
     bool crash = false;
     {
@@ -121,7 +124,7 @@ int CallEc(const BYTE* args, DWORD count) {
                 // (under Wine, parsing /proc/stat), which would charge the
                 // caller more than a read costs; the moving EC is for
                 // measuring the caller, and its answers move regardless.
-                AdvanceToNow(*sim, !MovingReads());
+                AdvanceToNow(*sim, !bMoving);
                 const WORD address = MAKEWORD(args[3], args[2]);
                 if (count == kWriteArgs) {
                     // A lost write answers like one that took.
@@ -132,7 +135,7 @@ int CallEc(const BYTE* args, DWORD count) {
                     }
                     result = 0;
                 } else {
-                    result = ReadRegister(*sim, address);
+                    result = ReadRegister(*sim, address, bMoving);
                 }
             }
             AppendToLog(*sim, args, count, result);
