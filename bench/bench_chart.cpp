@@ -186,8 +186,8 @@ void Repaint(HWND hWnd) {
 }
 
 struct Figures {
-    Series blt, frame, inPlace, coldWhole, coldInPlace, surfaceOnly, grid, curve, caption, paint,
-        paintDrawn, paintBlt, append;
+    Series blt, frame, inPlace, coldWhole, coldInPlace, coldCopy, surfaceOnly, grid, curve, caption,
+        paint, paintDrawn, paintBlt, append;
     // DrawCurve takes the chart's lock and DrawCaption lets it go: both are
     // called in every sample of the curve, each timed on its own.
     std::vector<double> captionRound;
@@ -236,6 +236,13 @@ void DefineDrawing(Rig& r, Figures& f) {
     f.coldInPlace.sample = [&r](std::vector<double>& out) {
         out.push_back(NextFrame(r, true, true));
     };
+    f.coldCopy.sample = [&r](std::vector<double>& out) {
+        EvictCaches();
+        double t0 = bench::NowUs();
+        delete new CMemDC(r.pWndDC, &r.rcAll, &r.surface);
+        ::GdiFlush();
+        out.push_back(bench::NowUs() - t0);
+    };
     f.surfaceOnly.sample = Timed([&r] {
         delete new CMemDC(r.pWndDC, &r.rcAll, &r.surface);
         ::GdiFlush();
@@ -280,8 +287,9 @@ void DefinePaints(Rig& r, Figures& f) {
 // Every figure in every round; a round of warm-up first fills caches and
 // the framework's spare objects.
 void SampleRounds(Figures& f) {
-    Series* order[] = {&f.blt,  &f.frame, &f.inPlace, &f.coldWhole,  &f.coldInPlace, &f.surfaceOnly,
-                       &f.grid, &f.curve, &f.paint,   &f.paintDrawn, &f.paintBlt,    &f.append};
+    Series* order[] = {&f.blt,        &f.frame,       &f.inPlace, &f.coldWhole, &f.coldInPlace,
+                       &f.coldCopy,   &f.surfaceOnly, &f.grid,    &f.curve,     &f.paint,
+                       &f.paintDrawn, &f.paintBlt,    &f.append};
     for (int nRound = -1; nRound < kRounds; ++nRound) {
         for (Series* s : order) {
             std::vector<double> round;
@@ -333,6 +341,9 @@ void Report(const Figures& f, int nPoints) {
     bench::TimeRow("Chart frame drawn in place, the same, caches cold",
                    bench::Summarize(f.coldInPlace.all));
     RatioRow("Chart frame, caches cold: in place ÷ whole", f.coldInPlace, f.coldWhole, 2, 0);
+    bench::TimeRow(
+        "Kept frame lent and copied, nothing drawn, caches cold (a paint with no change)",
+        bench::Summarize(f.coldCopy.all));
     bench::TimeRow("· part: kept surface lent and copied, nothing drawn",
                    bench::Summarize(f.surfaceOnly.all));
     bench::TimeRow("· part: grid (DrawGrid)", bench::Summarize(f.grid.all));

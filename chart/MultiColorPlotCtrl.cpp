@@ -680,12 +680,21 @@ bool CMultiColorPlotCtrl::EnsurePointCapacity(int nCount) {
 }
 
 void CMultiColorPlotCtrl::DrawCaption(CDC* pDC) {
-    COLORREF crOldText = pDC->GetTextColor();
-    int nOldBkMode = pDC->GetBkMode();
-    pDC->SetTextColor(m_crCaption);
-    pDC->SetBkMode(TRANSPARENT);
-
-    if (m_fontCaption.GetSafeHandle() != nullptr && m_drawn.nCaptions > 0) {
+    // In place, captions that stand as they were keep their pixels; a frame
+    // that draws none of them sets nothing on the context either.
+    bool bAny = false;
+    for (int i = 0; i < m_drawn.nCaptions; ++i) {
+        if (m_plan.bActive && !m_plan.bCaption[i]) {
+            m_drawn.captions[i].rcInk = m_shown.captions[i].rcInk;
+        } else {
+            bAny = true;
+        }
+    }
+    if (bAny && m_fontCaption.GetSafeHandle() != nullptr) {
+        COLORREF crOldText = pDC->GetTextColor();
+        int nOldBkMode = pDC->GetBkMode();
+        pDC->SetTextColor(m_crCaption);
+        pDC->SetBkMode(TRANSPARENT);
         // Under Wine every font selection, even of the font already
         // selected, makes the display driver read the X resources again: on
         // the chart's own frame the font is selected once and left there for
@@ -695,11 +704,8 @@ void CMultiColorPlotCtrl::DrawCaption(CDC* pDC) {
         if (hOldFont != hFont) ::SelectObject(pDC->m_hDC, hFont);
         const bool bRecord = RecordsInk(pDC);
         for (int i = 0; i < m_drawn.nCaptions; ++i) {
+            if (m_plan.bActive && !m_plan.bCaption[i]) continue;
             Caption& caption = m_drawn.captions[i];
-            if (m_plan.bActive && !m_plan.bCaption[i]) {
-                caption.rcInk = m_shown.captions[i].rcInk;
-                continue;
-            }
             RECT rcBefore;
             if (bRecord) TakeBounds(pDC->m_hDC, &rcBefore);
             pDC->TextOut(caption.pt.x, caption.pt.y, caption.szText, caption.nLength);
@@ -707,10 +713,9 @@ void CMultiColorPlotCtrl::DrawCaption(CDC* pDC) {
         }
         if (hOldFont != hFont && pDC->m_hDC != m_dcFrame.m_hDC)
             ::SelectObject(pDC->m_hDC, hOldFont);
+        pDC->SetTextColor(crOldText);
+        pDC->SetBkMode(nOldBkMode);
     }
-
-    pDC->SetTextColor(crOldText);
-    pDC->SetBkMode(nOldBkMode);
 
     ::LeaveCriticalSection(&m_csValues);
 }
