@@ -654,9 +654,11 @@ void CMultiColorPlotCtrl::DrawCurve(CDC* pDC) {
             if (!m_plan.bActive || m_plan.bCurve) {
                 RECT rcDrawn;
                 if (bRecord) TakeBounds(pDC->m_hDC, &rcDrawn);
-                CPen* pOldPen = pDC->SelectObject(&m_penLine);
+                // By handle: a wrapper for the old pen would be one more
+                // temporary object made in every frame and swept later.
+                const HGDIOBJ hOldPen = ::SelectObject(pDC->m_hDC, m_penLine.GetSafeHandle());
                 pDC->Polyline(pPoints, nPoints);
-                pDC->SelectObject(pOldPen);
+                ::SelectObject(pDC->m_hDC, hOldPen);
                 if (bRecord && !TakeBounds(pDC->m_hDC, &m_drawn.rcCurve)) m_drawn.bInkKnown = false;
                 if (m_plan.bActive && !Inside(m_drawn.rcCurve, rcLine)) m_plan.bSuspect = true;
             } else {
