@@ -351,7 +351,7 @@ void CMultiColorPlotCtrl::OnPaint() {
     GetClientRect(&m_rcClient);
     const int nWidth = m_rcClient.right - m_rcClient.left;
     const int nHeight = m_rcClient.bottom - m_rcClient.top;
-    ++m_nPaintsSinceWhole;
+    if (m_nPaintsSinceWhole < INT_MAX) ++m_nPaintsSinceWhole;
 
     // The timer repaints 20 times a second, while what the chart shows
     // changes a few times a second. Each setter and each append mark the kept
