@@ -16,13 +16,13 @@ inline bool TakeBounds(HDC hDC, RECT* pRect) {
 
 // True when the two share a pixel; empty rectangles share none.
 inline bool Overlap(const RECT& a, const RECT& b) {
-    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom &&
-           a.left < a.right && a.top < a.bottom && b.left < b.right && b.top < b.bottom;
+    RECT rcCommon;
+    return ::IntersectRect(&rcCommon, &a, &b) != FALSE;
 }
 
-// True when every pixel of inner lies in outer; an empty inner always does.
+// True when every pixel of inner lies in outer; an empty inner always does
+// (the union leaves an empty rectangle out).
 inline bool Inside(const RECT& inner, const RECT& outer) {
-    if (inner.left >= inner.right || inner.top >= inner.bottom) return true;
-    return inner.left >= outer.left && inner.right <= outer.right && inner.top >= outer.top &&
-           inner.bottom <= outer.bottom;
+    RECT rcUnion;
+    return !::UnionRect(&rcUnion, &inner, &outer) || ::EqualRect(&rcUnion, &outer) != FALSE;
 }
