@@ -119,7 +119,8 @@ CMultiColorPlotCtrl::CMultiColorPlotCtrl()
       m_plan(),
       m_bInPaint(false),
       m_nWholeWanted(1),
-      m_nPaintsSinceWhole(0) {
+      m_nPaintsSinceWhole(0),
+      m_rangeTexts() {
     ::InitializeCriticalSection(&m_csValues);
 }
 

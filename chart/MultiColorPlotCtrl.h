@@ -215,6 +215,14 @@ class CMultiColorPlotCtrl : public CStatic {
     bool m_bInPaint;  // a paint is drawing its frame
     volatile LONG m_nWholeWanted;
     int m_nPaintsSinceWhole;
+    // The range's numbers as last formatted: the range seldom changes, and
+    // a number is the costliest part of a caption's text.
+    struct RangeTexts {
+        float fMin, fMax;  // compared bit for bit
+        bool bValid;
+        char szMin[48], szMid[48], szMax[48];
+    };
+    RangeTexts m_rangeTexts;
 
     DECLARE_MESSAGE_MAP()
 };

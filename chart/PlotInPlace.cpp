@@ -73,28 +73,39 @@ void CMultiColorPlotCtrl::FormatCaptions() {
     m_drawn.crCaption = m_crCaption;
     if (m_drawn.hFont == nullptr || m_nCaptionMode < 1 || m_nCaptionMode > 4) return;
 
+    RangeTexts& range = m_rangeTexts;
+    if (!range.bValid || memcmp(&range.fMin, &m_fRangeMin, sizeof(float)) != 0 ||
+        memcmp(&range.fMax, &m_fRangeMax, sizeof(float)) != 0) {
+        range.fMin = m_fRangeMin;
+        range.fMax = m_fRangeMax;
+        float fSpan = m_fRangeMax - m_fRangeMin;
+        double fMid = fSpan * 0.5 + m_fRangeMin;
+        snprintf(range.szMin, sizeof(range.szMin), "%8.1f", m_fRangeMin);
+        snprintf(range.szMid, sizeof(range.szMid), "%8.1f", fMid);
+        snprintf(range.szMax, sizeof(range.szMax), "%8.1f", m_fRangeMax);
+        range.bValid = true;
+    }
+
     Caption* pCaptions = m_drawn.captions;
     const size_t cchText = sizeof(pCaptions[0].szText);
     if (m_nCaptionMode == 1) {
         snprintf(pCaptions[0].szText, cchText, "%s", m_szTitle);
     } else if (m_pValues != nullptr && m_nPointCount > 0) {
-        snprintf(pCaptions[0].szText, cchText, "%s %8.1f %s / %8.1f", m_szTitle,
-                 m_pValues[m_nPointCount - 1], m_szUnit, m_fRangeMax);
+        snprintf(pCaptions[0].szText, cchText, "%s %8.1f %s / %s", m_szTitle,
+                 m_pValues[m_nPointCount - 1], m_szUnit, range.szMax);
     } else {
         // No sample slot: the value's place stays blank.
-        snprintf(pCaptions[0].szText, cchText, "%s %8s %s / %8.1f", m_szTitle, "", m_szUnit,
-                 m_fRangeMax);
+        snprintf(pCaptions[0].szText, cchText, "%s %8s %s / %s", m_szTitle, "", m_szUnit,
+                 range.szMax);
     }
     pCaptions[0].pt = POINT{0, 0};
     int nCaptions = 1;
     if (m_nCaptionMode >= 3) {
-        snprintf(pCaptions[nCaptions].szText, cchText, "%8.1f", m_fRangeMin);
+        snprintf(pCaptions[nCaptions].szText, cchText, "%s", range.szMin);
         pCaptions[nCaptions++].pt = POINT{0, m_nClientHeight - 10};
     }
     if (m_nCaptionMode == 4) {
-        float fSpan = m_fRangeMax - m_fRangeMin;
-        double fMid = fSpan * 0.5 + m_fRangeMin;
-        snprintf(pCaptions[nCaptions].szText, cchText, "%8.1f", fMid);
+        snprintf(pCaptions[nCaptions].szText, cchText, "%s", range.szMid);
         pCaptions[nCaptions++].pt = POINT{0, m_nClientHeight / 2};
     }
     for (int i = 0; i < nCaptions; ++i) {

@@ -5,14 +5,18 @@
 #include <vector>
 
 void CString::Format(const char* pszFormat, ...) {
+    // Nearly every text fits here: one pass, and no block of its own on the heap.
+    char szShort[256];
     va_list args;
     va_start(args, pszFormat);
     va_list copy;
     va_copy(copy, args);
-    int n = vsnprintf(nullptr, 0, pszFormat, copy);
+    int n = vsnprintf(szShort, sizeof(szShort), pszFormat, copy);
     va_end(copy);
     if (n < 0) {
         m_str.clear();
+    } else if (static_cast<size_t>(n) < sizeof(szShort)) {
+        m_str.assign(szShort, static_cast<size_t>(n));
     } else {
         std::vector<char> buf(static_cast<size_t>(n) + 1);
         vsnprintf(buf.data(), buf.size(), pszFormat, args);

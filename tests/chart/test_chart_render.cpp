@@ -227,6 +227,17 @@ TEST(ChartCaption, TextsAreTheFormattedLinesAtTheirPlaces) {
                              {{{0, 0}, "Fan Speed   2156.0  RPM  /   7000.0"},
                               {{0, 74}, "     0.0"},
                               {{0, 42}, "  3500.0"}}));
+    // Either end of the range changed shows at once.
+    plot.SetValueRange(-50.0f, 7000.0f);
+    EXPECT_TRUE(CaptionShows(plot, 300, 84,
+                             {{{0, 0}, "Fan Speed   2156.0  RPM  /   7000.0"},
+                              {{0, 74}, "   -50.0"},
+                              {{0, 42}, "  3475.0"}}));
+    plot.SetValueRange(-50.0f, 150.0f);
+    EXPECT_TRUE(CaptionShows(plot, 300, 84,
+                             {{{0, 0}, "Fan Speed   2156.0  RPM  /    150.0"},
+                              {{0, 74}, "   -50.0"},
+                              {{0, 42}, "    50.0"}}));
 
     // A percent sign is text, not format; a line past 260 characters is cut.
     plot.SetCaptionMode(1);
@@ -350,9 +361,6 @@ TEST(ChartPaint, KeptFrameIsReusedUntilAChangeAndThenEqualsAFullRedraw) {
     }
 }
 
-// Frames drawn one after another only where they changed, as the line
-// climbs through the captions and falls back, while settings change between
-// them: each shows what the whole frame shows.
 // Frames drawn one after another only where they changed, as the line
 // climbs through the captions and falls back, while settings change between
 // them: each shows what the whole frame shows.

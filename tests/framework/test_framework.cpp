@@ -260,6 +260,19 @@ TEST(StringTest, ReverseFindSkipsTrailBytes) {
     EXPECT_EQ(strPath.ReverseFind('/', 932), -1);
 }
 
+// Texts up to the short buffer's size and past it come out whole, and a text
+// formatted from the string itself reads it before it is replaced.
+TEST(StringTest, FormatKeepsEveryCharacterAtAnyLength) {
+    for (size_t nLength : {0u, 254u, 255u, 256u, 257u, 5000u}) {
+        const std::string text(nLength, 'a');
+        CString str("old");
+        str.Format("%s%d", text.c_str(), 7);
+        EXPECT_EQ(std::string(str.GetString()), text + "7") << nLength;
+        str.Format("<%s>", str.GetString());
+        EXPECT_EQ(std::string(str.GetString()), "<" + text + "7>") << nLength;
+    }
+}
+
 // Only a path too long for the plain form is rewritten, each kind into the
 // long form the wide calls take for it.
 TEST(StringTest, LongPathsTakeTheirOwnLongForm) {
