@@ -132,6 +132,8 @@ CMultiColorPlotCtrl::~CMultiColorPlotCtrl() {
     m_pValues = nullptr;
     delete[] m_drawn.pPoints;
     delete[] m_shown.pPoints;
+    delete[] m_drawn.pBands;
+    delete[] m_shown.pBands;
     ::DeleteCriticalSection(&m_csValues);
     // The members then go in reverse order of declaration: curve pen, grid
     // layer's bitmap and context, frame bitmap, frame context, caption font,
@@ -592,6 +594,8 @@ void CMultiColorPlotCtrl::DrawCurve(CDC* pDC) {
     FormatCaptions();
     m_drawn.bInkKnown = bRecord;
     m_drawn.nPoints = 0;
+    m_drawn.nBands = 0;
+    m_drawn.bBandsHoldInk = false;
     ::SetRectEmpty(&m_drawn.rcCurve);
 
     int nCount = m_pValues != nullptr ? m_nPointCount : 0;
@@ -648,9 +652,11 @@ void CMultiColorPlotCtrl::DrawCurve(CDC* pDC) {
             }
             m_drawn.nPoints = nPoints;
             // No pen of this width sets a pixel further than its width from
-            // the points.
+            // the points. A one-pixel line sets none outside the rectangle
+            // of each segment's ends, so its bands need no margin.
             const int nReach = (m_nLinePenWidth > 1 ? m_nLinePenWidth : 1) + 1;
             ::InflateRect(&rcLine, nReach, nReach);
+            BandCurve(bMergeFlat ? 0 : nReach);
             if (m_plan.bActive) PlanInPlace(pDC, rcLine);
             if (!m_plan.bActive || m_plan.bCurve) {
                 RECT rcDrawn;
@@ -661,9 +667,27 @@ void CMultiColorPlotCtrl::DrawCurve(CDC* pDC) {
                 pDC->Polyline(pPoints, nPoints);
                 ::SelectObject(pDC->m_hDC, hOldPen);
                 if (bRecord && !TakeBounds(pDC->m_hDC, &m_drawn.rcCurve)) m_drawn.bInkKnown = false;
+                m_drawn.bBandsHoldInk = false;
+                if (bRecord && m_drawn.bInkKnown) {
+                    RECT rcBands = {};
+                    for (int i = 0; i < m_drawn.nBands; ++i)
+                        ::UnionRect(&rcBands, &rcBands, &m_drawn.pBands[i]);
+                    m_drawn.bBandsHoldInk = Inside(m_drawn.rcCurve, rcBands);
+                }
                 if (m_plan.bActive && !Inside(m_drawn.rcCurve, rcLine)) m_plan.bSuspect = true;
+                // The captions kept were chosen by the bands: ink beyond them
+                // may lie on one.
+                for (int i = 0; m_plan.bActive && !m_drawn.bBandsHoldInk && i < m_shown.nCaptions;
+                     ++i) {
+                    if (!m_plan.bCaption[i] && Overlap(m_shown.captions[i].rcInk, m_drawn.rcCurve))
+                        m_plan.bSuspect = true;
+                }
             } else {
                 m_drawn.rcCurve = m_shown.rcCurve;
+                m_drawn.bBandsHoldInk = m_shown.bBandsHoldInk && m_shown.nBands <= nPoints;
+                m_drawn.nBands = m_drawn.bBandsHoldInk ? m_shown.nBands : 0;
+                if (m_drawn.nBands > 0)
+                    memcpy(m_drawn.pBands, m_shown.pBands, m_drawn.nBands * sizeof(RECT));
             }
             return;
         }
@@ -675,9 +699,16 @@ void CMultiColorPlotCtrl::DrawCurve(CDC* pDC) {
 bool CMultiColorPlotCtrl::EnsurePointCapacity(int nCount) {
     if (m_drawn.nCapacity >= nCount) return true;
     POINT* pPoints = new (std::nothrow) POINT[nCount];
-    if (pPoints == nullptr) return false;
+    RECT* pBands = new (std::nothrow) RECT[nCount];
+    if (pPoints == nullptr || pBands == nullptr) {
+        delete[] pPoints;
+        delete[] pBands;
+        return false;
+    }
     delete[] m_drawn.pPoints;
+    delete[] m_drawn.pBands;
     m_drawn.pPoints = pPoints;
+    m_drawn.pBands = pBands;
     m_drawn.nCapacity = nCount;
     return true;
 }

@@ -119,6 +119,12 @@ class CMultiColorPlotCtrl : public CStatic {
         COLORREF crLine;
         int nLineWidth;
         RECT rcCurve;
+        // Where the line's pixels can lie, left to right, in few rectangles
+        // (room for one per point): a restore or a caption test over them
+        // leaves alone what the whole bounds would take in below a line.
+        RECT* pBands;
+        int nBands;
+        bool bBandsHoldInk;  // rcCurve lies within their bounds
         Caption captions[kMaxCaptions];
         int nCaptions;
         HGDIOBJ hFont;
@@ -145,6 +151,12 @@ class CMultiColorPlotCtrl : public CStatic {
     // Decides what an in-place frame draws again and puts the grid back
     // beneath it; rcNewCurve holds every pixel the new line can set.
     void PlanInPlace(CDC* pDC, const RECT& rcNewCurve);
+    // Whether rc shares a pixel with the line of layers: with its bands
+    // where they hold its ink, else with rcWhole.
+    static bool CurveOverlaps(const FrameLayers& layers, const RECT& rc, const RECT& rcWhole);
+    // The bands of the line through the nPoints points of m_drawn, each
+    // segment widened by nReach.
+    void BandCurve(int nReach);
     void RestoreGrid(CDC* pDC, const RECT& rc);
     // The frame just drawn is what the kept frame shows from now on.
     void KeepDrawnLayers(bool bWhole);

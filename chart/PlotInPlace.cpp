@@ -19,6 +19,16 @@ const int kMaxPaintsBetweenWholeFrames = 100;
 
 const RECT kNoPixels = {0, 0, 0, 0};
 
+// A segment joins the band before it while the pixels the union adds stay
+// under this: about what one more copy call costs next to copying pixels.
+const long kBandSlackPixels = 1024;
+
+long Area(const RECT& rc) {
+    return rc.left < rc.right && rc.top < rc.bottom
+               ? static_cast<long>(rc.right - rc.left) * (rc.bottom - rc.top)
+               : 0;
+}
+
 }  // namespace
 
 bool CMultiColorPlotCtrl::DrawsOnlyOwnCaptions() const {
@@ -115,6 +125,43 @@ void CMultiColorPlotCtrl::FormatCaptions() {
     m_drawn.nCaptions = nCaptions;
 }
 
+void CMultiColorPlotCtrl::BandCurve(int nReach) {
+    FrameLayers& layers = m_drawn;
+    layers.nBands = 0;
+    const POINT* p = layers.pPoints;
+    // A lone point draws nothing; its rectangle still stands for it.
+    const int nSegments = layers.nPoints > 1 ? layers.nPoints - 1 : layers.nPoints;
+    long nBandArea = 0;
+    for (int i = 0; i < nSegments; ++i) {
+        const POINT& a = p[i];
+        const POINT& b = p[i + 1 < layers.nPoints ? i + 1 : i];
+        RECT rc = {a.x < b.x ? a.x : b.x, a.y < b.y ? a.y : b.y, (a.x > b.x ? a.x : b.x) + 1,
+                   (a.y > b.y ? a.y : b.y) + 1};
+        ::InflateRect(&rc, nReach, nReach);
+        if (layers.nBands > 0) {
+            RECT& band = layers.pBands[layers.nBands - 1];
+            RECT rcUnion;
+            ::UnionRect(&rcUnion, &band, &rc);
+            if (Area(rcUnion) - nBandArea - Area(rc) <= kBandSlackPixels) {
+                band = rcUnion;
+                nBandArea = Area(rcUnion);
+                continue;
+            }
+        }
+        layers.pBands[layers.nBands++] = rc;
+        nBandArea = Area(rc);
+    }
+}
+
+bool CMultiColorPlotCtrl::CurveOverlaps(const FrameLayers& layers, const RECT& rc,
+                                        const RECT& rcWhole) {
+    if (!layers.bBandsHoldInk) return Overlap(rc, rcWhole);
+    for (int i = 0; i < layers.nBands; ++i) {
+        if (Overlap(rc, layers.pBands[i])) return true;
+    }
+    return false;
+}
+
 void CMultiColorPlotCtrl::PlanInPlace(CDC* pDC, const RECT& rcNewCurve) {
     const FrameLayers& now = m_drawn;
     const FrameLayers& was = m_shown;
@@ -138,6 +185,16 @@ void CMultiColorPlotCtrl::PlanInPlace(CDC* pDC, const RECT& rcNewCurve) {
         bRestore[i] = bChanged && i < was.nCaptions;
     }
 
+    // The new line is not drawn yet: its bands say where it will lie, and
+    // DrawCurve checks them against what it then set.
+    auto overlapsNew = [&now, &rcNewCurve](const RECT& rc) {
+        if (now.nBands == 0) return Overlap(rc, rcNewCurve);
+        for (int i = 0; i < now.nBands; ++i) {
+            if (Overlap(rc, now.pBands[i])) return true;
+        }
+        return false;
+    };
+
     // The layers lie over each other: putting the grid back beneath a caption
     // wipes the line there, and a line drawn again covers the captions over
     // it, so each brings the other in until nothing more is touched.
@@ -146,17 +203,23 @@ void CMultiColorPlotCtrl::PlanInPlace(CDC* pDC, const RECT& rcNewCurve) {
         for (int i = 0; i < was.nCaptions; ++i) {
             const RECT& rcWas = was.captions[i].rcInk;
             if (m_plan.bCurve && !bRestore[i] &&
-                (Overlap(rcWas, was.rcCurve) || Overlap(rcWas, rcNewCurve))) {
+                (CurveOverlaps(was, rcWas, was.rcCurve) || overlapsNew(rcWas))) {
                 m_plan.bCaption[i] = i < now.nCaptions;
                 bRestore[i] = bMore = true;
             }
-            if (bRestore[i] && !m_plan.bCurve && Overlap(rcWas, was.rcCurve)) {
+            if (bRestore[i] && !m_plan.bCurve && CurveOverlaps(was, rcWas, was.rcCurve)) {
                 m_plan.bCurve = bMore = true;
             }
         }
     }
 
-    if (m_plan.bCurve) RestoreGrid(pDC, was.rcCurve);
+    if (m_plan.bCurve) {
+        if (was.bBandsHoldInk) {
+            for (int i = 0; i < was.nBands; ++i) RestoreGrid(pDC, was.pBands[i]);
+        } else {
+            RestoreGrid(pDC, was.rcCurve);
+        }
+    }
     for (int i = 0; i < was.nCaptions; ++i) {
         if (bRestore[i]) RestoreGrid(pDC, was.captions[i].rcInk);
     }

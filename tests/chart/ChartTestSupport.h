@@ -45,6 +45,8 @@ class TestPlot : public CMultiColorPlotCtrl {
     // drawn only where they changed.
     int nDrawnFrames = 0;
     int nInPlaceFrames = 0;
+    // Per caption, the frames drawn in place that drew it again.
+    int nCaptionRedrawsInPlace[kMaxCaptions] = {};
     // The kept frame's pixels.
     void CopyKeptFrame(const DibTarget& target) const {
         ::BitBlt(target.hdc(), 0, 0, m_nFrameWidth, m_nFrameHeight, m_dcFrame.m_hDC, 0, 0, SRCCOPY);
@@ -98,6 +100,8 @@ inline DWORD WINAPI TryLockOnThread(LPVOID pSection) {
 inline void TestPlot::DrawCaption(CDC* pDC) {
     ++nDrawnFrames;
     if (m_plan.bActive) ++nInPlaceFrames;
+    for (int i = 0; m_plan.bActive && i < kMaxCaptions; ++i)
+        nCaptionRedrawsInPlace[i] += m_plan.bCaption[i];
     if (bProbeLock)
         lockFreeAtCaption.push_back(RunOnOtherThread(&TryLockOnThread, &m_csValues) != 0);
     CMultiColorPlotCtrl::DrawCaption(pDC);

@@ -421,6 +421,34 @@ TEST(ChartPaint, FramesDrawnInPlaceEqualWholeFrames) {
     }
 }
 
+// A line rising at the right end spans the chart's height in its bounds, yet
+// none of its pixels come near the minimum's caption at the bottom left: that
+// caption keeps its pixels instead of being put back and drawn again.
+TEST(ChartPaint, ACaptionWithinTheLinesBoundsButClearOfItsPixelsIsKept) {
+    const int cx = 160, cy = 70;
+    LivePlot inPlace(cx, cy), whole(cx, cy);
+    for (TestPlot* pPlot : {&inPlace.plot, &whole.plot}) {
+        pPlot->SetTitle("Fan");
+        pPlot->SetUnit("RPM");
+        pPlot->SetCaptionMode(4);
+        pPlot->SetValueRange(0.0f, 100.0f);
+        pPlot->Fill(0.0f);
+    }
+    inPlace.Paint();
+    for (int i = 0; i < 8; ++i) {
+        inPlace.plot.AppendValue(40.0f);
+        inPlace.Paint();
+    }
+    EXPECT_EQ(8, inPlace.plot.nInPlaceFrames);
+    EXPECT_EQ(0, inPlace.plot.nCaptionRedrawsInPlace[1]);
+    for (int i = 0; i < 8; ++i) whole.plot.AppendValue(40.0f);
+    whole.Paint();
+    DibTarget drawn(cx, cy), expected(cx, cy);
+    inPlace.plot.CopyKeptFrame(drawn);
+    whole.plot.CopyKeptFrame(expected);
+    EXPECT_TRUE(drawn.SamePixels(expected));
+}
+
 // A scrolling grid moves on every paint, so every paint draws.
 TEST(ChartPaint, ScrollingGridDrawsEveryPaint) {
     LivePlot live(100, 50);
