@@ -7,7 +7,11 @@
 // (the least any chart refreshed 20 times a second costs), and on every tick
 // of the dialog's timer one field, in turn, takes a new text, as the
 // program's fields do on an EC whose every read answers a new value: the
-// least any window showing those values costs. Nothing is read or drawn.
+// least any window showing those values costs. Such a window must also read
+// them: each tick reads the EC as the program does, through the same
+// library, one register a tick and two on the fan's, though the texts stay
+// the floor's own so that a field changes on every tick whatever the EC
+// answers. Nothing is drawn.
 // Built once for each part it plays (BENCH_IDLE_PART), so that each runs
 // under a path of its own: the fair floor, and the control, a second fair
 // floor beside it.
@@ -15,6 +19,7 @@
 
 #include "bench/bench_idle.h"
 #include "chart/MultiColorPlotCtrl.h"
+#include "ec/EcAccess.h"
 #include "framework/Afx.h"
 
 namespace {
@@ -118,6 +123,21 @@ class CIdleDlg : public CDialog {
     void OnTimer(UINT_PTR) {
         const int kBase[] = {45, 30, 3000, 60};
         const int nField = m_nTick % 4;
+        switch (nField) {
+            case 0:
+                ReadEcRegister(kRegCpuTemp);
+                break;
+            case 1:
+                ReadEcRegister(kRegEnvTemp);
+                break;
+            case 2:
+                ReadEcRegister(kRegTachHighPwm0);
+                ReadEcRegister(kRegTachLowPwm0);
+                break;
+            default:
+                ReadEcRegister(kRegDutyPwm0);
+                break;
+        }
         char szText[16];
         std::snprintf(szText, sizeof(szText), "%d", kBase[nField] + (m_nTick / 4) % 2);
         ::SetWindowTextA(m_hFields[nField], szText);
