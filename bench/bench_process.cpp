@@ -369,8 +369,7 @@ void CpuRows(const std::vector<std::vector<Leg>>& runs, int nSeconds) {
     CpuRow(
         "Fair floor: the same dialog and timers, the chart-sized and -shaped child copying "
         "one prepared bitmap per paint, one of four read-only edits given a new text on every "
-        "tick, "
-        "CPU, % of one core, same legs",
+        "tick, the EC read as the program reads it, CPU, % of one core, same legs",
         runs, kFairFloor);
     CpuRow("Control: a second fair floor, CPU, % of one core, same legs", runs, kControl);
     const bench::Stats control = RatioRow(
