@@ -655,8 +655,11 @@ void CMultiColorPlotCtrl::DrawCurve(CDC* pDC) {
             // the points. A one-pixel line sets none outside the rectangle
             // of each segment's ends, so its bands need no margin.
             const int nReach = (m_nLinePenWidth > 1 ? m_nLinePenWidth : 1) + 1;
+            const int nBandReach = bMergeFlat ? 0 : nReach;
+            RECT rcBandBounds = rcLine;
+            ::InflateRect(&rcBandBounds, nBandReach, nBandReach);
             ::InflateRect(&rcLine, nReach, nReach);
-            BandCurve(bMergeFlat ? 0 : nReach);
+            BandCurve(nBandReach);
             if (m_plan.bActive) PlanInPlace(pDC, rcLine);
             if (!m_plan.bActive || m_plan.bCurve) {
                 RECT rcDrawn;
@@ -667,13 +670,10 @@ void CMultiColorPlotCtrl::DrawCurve(CDC* pDC) {
                 pDC->Polyline(pPoints, nPoints);
                 ::SelectObject(pDC->m_hDC, hOldPen);
                 if (bRecord && !TakeBounds(pDC->m_hDC, &m_drawn.rcCurve)) m_drawn.bInkKnown = false;
-                m_drawn.bBandsHoldInk = false;
-                if (bRecord && m_drawn.bInkKnown) {
-                    RECT rcBands = {};
-                    for (int i = 0; i < m_drawn.nBands; ++i)
-                        ::UnionRect(&rcBands, &rcBands, &m_drawn.pBands[i]);
-                    m_drawn.bBandsHoldInk = Inside(m_drawn.rcCurve, rcBands);
-                }
+                // The bands leave out what lies off the chart; the system's
+                // bounds may not.
+                m_drawn.bBandsHoldInk =
+                    bRecord && m_drawn.bInkKnown && Inside(m_drawn.rcCurve, rcBandBounds);
                 if (m_plan.bActive && !Inside(m_drawn.rcCurve, rcLine)) m_plan.bSuspect = true;
                 // The captions kept were chosen by the bands: ink beyond them
                 // may lie on one.

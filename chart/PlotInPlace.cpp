@@ -138,6 +138,9 @@ void CMultiColorPlotCtrl::BandCurve(int nReach) {
         RECT rc = {a.x < b.x ? a.x : b.x, a.y < b.y ? a.y : b.y, (a.x > b.x ? a.x : b.x) + 1,
                    (a.y > b.y ? a.y : b.y) + 1};
         ::InflateRect(&rc, nReach, nReach);
+        // Off the chart (a value below its range lies under the bottom row)
+        // nothing is drawn, nor is anything to be put back.
+        if (!::IntersectRect(&rc, &rc, &m_rcClient)) continue;
         if (layers.nBands > 0) {
             RECT& band = layers.pBands[layers.nBands - 1];
             RECT rcUnion;
