@@ -361,6 +361,15 @@ TEST(ChartPaint, KeptFrameIsReusedUntilAChangeAndThenEqualsAFullRedraw) {
     }
 }
 
+// Title, unit, all captions, a range of 0 to 100, every value fValue.
+void SetUpFanChart(TestPlot* pPlot, float fValue) {
+    pPlot->SetTitle("Fan");
+    pPlot->SetUnit("RPM");
+    pPlot->SetCaptionMode(4);
+    pPlot->SetValueRange(0.0f, 100.0f);
+    pPlot->Fill(fValue);
+}
+
 // Frames drawn one after another only where they changed, as the line
 // climbs through the captions and falls back, while settings change between
 // them: each shows what the whole frame shows.
@@ -387,13 +396,7 @@ TEST(ChartPaint, FramesDrawnInPlaceEqualWholeFrames) {
     for (int cy : {70, 24}) {
         SCOPED_TRACE(cy);
         LivePlot inPlace(cx, cy), whole(cx, cy);
-        for (TestPlot* pPlot : {&inPlace.plot, &whole.plot}) {
-            pPlot->SetTitle("Fan");
-            pPlot->SetUnit("RPM");
-            pPlot->SetCaptionMode(4);
-            pPlot->SetValueRange(0.0f, 100.0f);
-            pPlot->Fill(50.0f);
-        }
+        for (TestPlot* pPlot : {&inPlace.plot, &whole.plot}) SetUpFanChart(pPlot, 50.0f);
         inPlace.Paint();
         for (int i = 0; i < 66; ++i) {
             for (const Step& step : kSteps) {
@@ -427,13 +430,7 @@ TEST(ChartPaint, FramesDrawnInPlaceEqualWholeFrames) {
 TEST(ChartPaint, ACaptionWithinTheLinesBoundsButClearOfItsPixelsIsKept) {
     const int cx = 160, cy = 70;
     LivePlot inPlace(cx, cy), whole(cx, cy);
-    for (TestPlot* pPlot : {&inPlace.plot, &whole.plot}) {
-        pPlot->SetTitle("Fan");
-        pPlot->SetUnit("RPM");
-        pPlot->SetCaptionMode(4);
-        pPlot->SetValueRange(0.0f, 100.0f);
-        pPlot->Fill(0.0f);
-    }
+    for (TestPlot* pPlot : {&inPlace.plot, &whole.plot}) SetUpFanChart(pPlot, 0.0f);
     inPlace.Paint();
     for (int i = 0; i < 8; ++i) {
         inPlace.plot.AppendValue(40.0f);
