@@ -684,7 +684,8 @@ void CMultiColorPlotCtrl::DrawCurve(CDC* pDC) {
                 }
             } else {
                 m_drawn.rcCurve = m_shown.rcCurve;
-                m_drawn.bBandsHoldInk = m_shown.bBandsHoldInk && m_shown.nBands <= nPoints;
+                m_drawn.bBandsHoldInk =
+                    m_shown.bBandsHoldInk && m_shown.nBands <= m_drawn.nCapacity;
                 m_drawn.nBands = m_drawn.bBandsHoldInk ? m_shown.nBands : 0;
                 if (m_drawn.nBands > 0)
                     memcpy(m_drawn.pBands, m_shown.pBands, m_drawn.nBands * sizeof(RECT));

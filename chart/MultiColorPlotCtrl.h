@@ -152,10 +152,11 @@ class CMultiColorPlotCtrl : public CStatic {
     // beneath it; rcNewCurve holds every pixel the new line can set.
     void PlanInPlace(CDC* pDC, const RECT& rcNewCurve);
     // Whether rc shares a pixel with the line of layers: with its bands
-    // where they hold its ink, else with rcWhole.
-    static bool CurveOverlaps(const FrameLayers& layers, const RECT& rc, const RECT& rcWhole);
+    // where they are to be trusted, else with rcWhole.
+    static bool CurveOverlaps(const FrameLayers& layers, const RECT& rc, const RECT& rcWhole,
+                              bool bByBands);
     // The bands of the line through the nPoints points of m_drawn, each
-    // segment widened by nReach.
+    // segment widened by nReach and cut to the client area.
     void BandCurve(int nReach);
     void RestoreGrid(CDC* pDC, const RECT& rc);
     // The frame just drawn is what the kept frame shows from now on.

@@ -157,8 +157,8 @@ void CMultiColorPlotCtrl::BandCurve(int nReach) {
 }
 
 bool CMultiColorPlotCtrl::CurveOverlaps(const FrameLayers& layers, const RECT& rc,
-                                        const RECT& rcWhole) {
-    if (!layers.bBandsHoldInk) return Overlap(rc, rcWhole);
+                                        const RECT& rcWhole, bool bByBands) {
+    if (!bByBands) return Overlap(rc, rcWhole);
     for (int i = 0; i < layers.nBands; ++i) {
         if (Overlap(rc, layers.pBands[i])) return true;
     }
@@ -190,13 +190,7 @@ void CMultiColorPlotCtrl::PlanInPlace(CDC* pDC, const RECT& rcNewCurve) {
 
     // The new line is not drawn yet: its bands say where it will lie, and
     // DrawCurve checks them against what it then set.
-    auto overlapsNew = [&now, &rcNewCurve](const RECT& rc) {
-        if (now.nBands == 0) return Overlap(rc, rcNewCurve);
-        for (int i = 0; i < now.nBands; ++i) {
-            if (Overlap(rc, now.pBands[i])) return true;
-        }
-        return false;
-    };
+    const bool bNewByBands = now.nBands > 0;
 
     // The layers lie over each other: putting the grid back beneath a caption
     // wipes the line there, and a line drawn again covers the captions over
@@ -206,11 +200,13 @@ void CMultiColorPlotCtrl::PlanInPlace(CDC* pDC, const RECT& rcNewCurve) {
         for (int i = 0; i < was.nCaptions; ++i) {
             const RECT& rcWas = was.captions[i].rcInk;
             if (m_plan.bCurve && !bRestore[i] &&
-                (CurveOverlaps(was, rcWas, was.rcCurve) || overlapsNew(rcWas))) {
+                (CurveOverlaps(was, rcWas, was.rcCurve, was.bBandsHoldInk) ||
+                 CurveOverlaps(now, rcWas, rcNewCurve, bNewByBands))) {
                 m_plan.bCaption[i] = i < now.nCaptions;
                 bRestore[i] = bMore = true;
             }
-            if (bRestore[i] && !m_plan.bCurve && CurveOverlaps(was, rcWas, was.rcCurve)) {
+            if (bRestore[i] && !m_plan.bCurve &&
+                CurveOverlaps(was, rcWas, was.rcCurve, was.bBandsHoldInk)) {
                 m_plan.bCurve = bMore = true;
             }
         }
