@@ -14,6 +14,11 @@ inline bool TakeBounds(HDC hDC, RECT* pRect) {
     return true;
 }
 
+// Clears what the context has accumulated, without reading it back.
+inline void ResetBounds(HDC hDC) {
+    ::SetBoundsRect(hDC, nullptr, DCB_RESET);
+}
+
 // True when the two share a pixel; empty rectangles share none.
 inline bool Overlap(const RECT& a, const RECT& b) {
     RECT rcCommon;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "chart/InkRect.h"
 #include "chart/MemDC.h"
@@ -105,6 +106,7 @@ CMultiColorPlotCtrl::CMultiColorPlotCtrl()
       m_pOldFrameBitmap(nullptr),
       m_nFrameWidth(0),
       m_nFrameHeight(0),
+      m_nFrameBitsPixel(0),
       m_nFrameStale(1),
       m_nReusedPaints(0),
       m_pOldGridBitmap(nullptr),
@@ -112,6 +114,7 @@ CMultiColorPlotCtrl::CMultiColorPlotCtrl()
       m_nGridPenSerial(0),
       m_crLinePen(0),
       m_nLinePenWidth(0),
+      m_hFramePen(nullptr),
       m_drawn(),
       m_shown(),
       m_bShownExact(false),
@@ -120,13 +123,18 @@ CMultiColorPlotCtrl::CMultiColorPlotCtrl()
       m_bInPaint(false),
       m_nWholeWanted(1),
       m_nPaintsSinceWhole(0),
-      m_rangeTexts() {
+      m_rangeTexts(),
+      m_valueText() {
     ::InitializeCriticalSection(&m_csValues);
 }
 
 CMultiColorPlotCtrl::~CMultiColorPlotCtrl() {
-    // The kept frame's bitmap must not be selected when it is deleted.
-    if (m_dcFrame.GetSafeHdc() != nullptr) m_dcFrame.SelectObject(m_pOldFrameBitmap);
+    // The kept frame's bitmap and the curve's pen must not be selected when
+    // they are deleted.
+    if (m_dcFrame.GetSafeHdc() != nullptr) {
+        m_dcFrame.SelectObject(m_pOldFrameBitmap);
+        ReleaseFramePen();
+    }
     if (m_dcGrid.GetSafeHdc() != nullptr) m_dcGrid.SelectObject(m_pOldGridBitmap);
     delete[] m_pValues;
     m_pValues = nullptr;
@@ -379,12 +387,13 @@ void CMultiColorPlotCtrl::OnPaint() {
     // no frame can be had (GDI out of handles) the paint draws on a surface
     // of its own and keeps nothing.
     const bool bOnFrame = PrepareFrame(&dc, nWidth, nHeight);
-    CMemDC* pMemDC = bOnFrame ? new (std::nothrow) CMemDC(&dc, &m_rcClient, &m_dcFrame)
-                              : new (std::nothrow) CMemDC(&dc, &m_rcClient);
-    if (pMemDC == nullptr) {
-        InvalidateFrame();
-        return;
+    std::optional<CMemDC> memDC;
+    if (bOnFrame) {
+        memDC.emplace(&dc, &m_rcClient, &m_dcFrame);
+    } else {
+        memDC.emplace(&dc, &m_rcClient);
     }
+    CMemDC* pMemDC = &*memDC;
     POINT ptOldBrushOrg = pMemDC->GetBrushOrg();
 
     // Made once; a half-made set (GDI out of handles) is thrown away and
@@ -422,7 +431,7 @@ void CMultiColorPlotCtrl::OnPaint() {
     if (!bWhole) InvalidateFrame();
     if (bWhole && bDrewWhole) m_nPaintsSinceWhole = 0;
     KeepDrawnLayers(bWhole);
-    delete pMemDC;
+    memDC.reset();
 }
 
 bool CMultiColorPlotCtrl::PrepareFrame(CDC* pTargetDC, int nWidth, int nHeight) {
@@ -431,6 +440,7 @@ bool CMultiColorPlotCtrl::PrepareFrame(CDC* pTargetDC, int nWidth, int nHeight) 
     }
     if (m_dcFrame.GetSafeHdc() != nullptr) m_dcFrame.SelectObject(m_pOldFrameBitmap);
     m_dcFrame.DeleteDC();
+    m_hFramePen = nullptr;
     m_bmpFrame.DeleteObject();
     m_nFrameWidth = m_nFrameHeight = 0;
     if (nWidth <= 0 || nHeight <= 0) return false;
@@ -438,6 +448,10 @@ bool CMultiColorPlotCtrl::PrepareFrame(CDC* pTargetDC, int nWidth, int nHeight) 
     if (m_dcFrame.CreateCompatibleDC(pTargetDC) &&
         m_bmpFrame.CreateCompatibleBitmap(pTargetDC, nWidth, nHeight)) {
         m_pOldFrameBitmap = m_dcFrame.SelectObject(&m_bmpFrame);
+        BITMAP bm;
+        m_nFrameBitsPixel = ::GetObjectA(m_bmpFrame.GetSafeHandle(), sizeof(bm), &bm) == sizeof(bm)
+                                ? bm.bmBitsPixel
+                                : 0;
         m_nFrameWidth = nWidth;
         m_nFrameHeight = nHeight;
         // What each layer covers is recorded as it is drawn, so that the
@@ -523,13 +537,20 @@ bool CMultiColorPlotCtrl::GridLayerKeyFor(CDC* pDC, GridLayerKey* pKey) const {
         return false;
     }
     POINT ptWindow, ptViewport;
-    BITMAP bm;
     if (!::GetWindowOrgEx(hDC, &ptWindow) || !::GetViewportOrgEx(hDC, &ptViewport) ||
-        ptWindow.x != ptViewport.x || ptWindow.y != ptViewport.y ||
-        ::GetObjectA(::GetCurrentObject(hDC, OBJ_BITMAP), sizeof(bm), &bm) != sizeof(bm) ||
-        bm.bmWidth != nWidth || bm.bmHeight != nHeight) {
+        ptWindow.x != ptViewport.x || ptWindow.y != ptViewport.y) {
         return false;
     }
+    // The kept frame's bitmap is known; another context is asked.
+    BITMAP bm;
+    if (hDC == m_dcFrame.GetSafeHdc() && m_nFrameBitsPixel > 0) {
+        bm.bmWidth = m_nFrameWidth;
+        bm.bmHeight = m_nFrameHeight;
+        bm.bmBitsPixel = static_cast<WORD>(m_nFrameBitsPixel);
+    } else if (::GetObjectA(::GetCurrentObject(hDC, OBJ_BITMAP), sizeof(bm), &bm) != sizeof(bm)) {
+        return false;
+    }
+    if (bm.bmWidth != nWidth || bm.bmHeight != nHeight) return false;
 
     // Everything the background and the lines are drawn from: members a
     // subclass or a test writes directly are compared, not only the setters'.
@@ -618,6 +639,7 @@ void CMultiColorPlotCtrl::DrawCurve(CDC* pDC) {
         // costs two calls into the system each.
         if (m_penLine.GetSafeHandle() == nullptr || m_crLinePen != m_crLine ||
             m_nLinePenWidth != m_nLineWidth) {
+            ReleaseFramePen();
             m_penLine.DeleteObject();
             if (m_penLine.CreatePen(PS_SOLID, m_nLineWidth, m_crLine)) {
                 m_crLinePen = m_crLine;
@@ -662,13 +684,23 @@ void CMultiColorPlotCtrl::DrawCurve(CDC* pDC) {
             BandCurve(nBandReach);
             if (m_plan.bActive) PlanInPlace(pDC, rcLine);
             if (!m_plan.bActive || m_plan.bCurve) {
-                RECT rcDrawn;
-                if (bRecord) TakeBounds(pDC->m_hDC, &rcDrawn);
+                if (bRecord) ResetBounds(pDC->m_hDC);
                 // By handle: a wrapper for the old pen would be one more
-                // temporary object made in every frame and swept later.
-                const HGDIOBJ hOldPen = ::SelectObject(pDC->m_hDC, m_penLine.GetSafeHandle());
-                pDC->Polyline(pPoints, nPoints);
-                ::SelectObject(pDC->m_hDC, hOldPen);
+                // temporary object made in every frame and swept later. On
+                // the kept frame the pen stays selected for the next frame.
+                const HGDIOBJ hPen = m_penLine.GetSafeHandle();
+                const bool bOnFrame = pDC->m_hDC == m_dcFrame.GetSafeHdc();
+                if (bOnFrame && m_hFramePen == hPen) {
+                    pDC->Polyline(pPoints, nPoints);
+                } else {
+                    const HGDIOBJ hOldPen = ::SelectObject(pDC->m_hDC, hPen);
+                    pDC->Polyline(pPoints, nPoints);
+                    if (bOnFrame && hOldPen != nullptr) {
+                        m_hFramePen = hPen;
+                    } else {
+                        ::SelectObject(pDC->m_hDC, hOldPen);
+                    }
+                }
                 if (bRecord && !TakeBounds(pDC->m_hDC, &m_drawn.rcCurve)) m_drawn.bInkKnown = false;
                 // The bands leave out what lies off the chart; the system's
                 // bounds may not.
@@ -714,6 +746,12 @@ bool CMultiColorPlotCtrl::EnsurePointCapacity(int nCount) {
     return true;
 }
 
+void CMultiColorPlotCtrl::ReleaseFramePen() {
+    if (m_hFramePen == nullptr) return;
+    ::SelectObject(m_dcFrame.m_hDC, ::GetStockObject(BLACK_PEN));
+    m_hFramePen = nullptr;
+}
+
 void CMultiColorPlotCtrl::DrawCaption(CDC* pDC) {
     // In place, captions that stand as they were keep their pixels; a frame
     // that draws none of them sets nothing on the context either.
@@ -741,8 +779,7 @@ void CMultiColorPlotCtrl::DrawCaption(CDC* pDC) {
         for (int i = 0; i < m_drawn.nCaptions; ++i) {
             if (m_plan.bActive && !m_plan.bCaption[i]) continue;
             Caption& caption = m_drawn.captions[i];
-            RECT rcBefore;
-            if (bRecord) TakeBounds(pDC->m_hDC, &rcBefore);
+            if (bRecord) ResetBounds(pDC->m_hDC);
             pDC->TextOut(caption.pt.x, caption.pt.y, caption.szText, caption.nLength);
             if (bRecord && !TakeBounds(pDC->m_hDC, &caption.rcInk)) m_drawn.bInkKnown = false;
         }

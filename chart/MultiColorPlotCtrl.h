@@ -162,6 +162,10 @@ class CMultiColorPlotCtrl : public CStatic {
     // The frame just drawn is what the kept frame shows from now on.
     void KeepDrawnLayers(bool bWhole);
     bool EnsurePointCapacity(int nCount);
+    // Selects a stock pen into the kept frame in place of the curve's, which
+    // can then be deleted: DeleteObject fails for a pen still selected into a
+    // context (Microsoft's documentation), though Wine lets it pass.
+    void ReleaseFramePen();
     // Whether drawing on pDC is recorded, and marks the kept frame changed
     // when something draws on it outside a paint.
     bool RecordsInk(CDC* pDC);
@@ -205,6 +209,7 @@ class CMultiColorPlotCtrl : public CStatic {
     CBitmap* m_pOldFrameBitmap;
     int m_nFrameWidth;
     int m_nFrameHeight;
+    int m_nFrameBitsPixel;  // of the frame's bitmap, which only PrepareFrame selects
     volatile LONG m_nFrameStale;
     int m_nReusedPaints;
     // The background and grid as last drawn, and what they were drawn from.
@@ -218,6 +223,8 @@ class CMultiColorPlotCtrl : public CStatic {
     CPen m_penLine;
     COLORREF m_crLinePen;
     int m_nLinePenWidth;
+    // Left selected in the kept frame between frames, or null.
+    HGDIOBJ m_hFramePen;
     // The layers of the frame being drawn and of the kept frame; whether
     // the kept frame is exactly the grid layer with its layers over it.
     FrameLayers m_drawn;
@@ -230,12 +237,21 @@ class CMultiColorPlotCtrl : public CStatic {
     int m_nPaintsSinceWhole;
     // The range's numbers as last formatted: the range seldom changes, and
     // a number is the costliest part of a caption's text.
+    // Room for any float as "%8.1f".
+    static const int kNumberTextSize = 48;
     struct RangeTexts {
         float fMin, fMax;  // compared bit for bit
         bool bValid;
-        char szMin[48], szMid[48], szMax[48];
+        char szMin[kNumberTextSize], szMid[kNumberTextSize], szMax[kNumberTextSize];
     };
     RangeTexts m_rangeTexts;
+    // The newest value as last formatted, the same way.
+    struct NumberText {
+        float fValue;  // compared bit for bit
+        bool bValid;
+        char szText[kNumberTextSize];
+    };
+    NumberText m_valueText;
 
     DECLARE_MESSAGE_MAP()
 };

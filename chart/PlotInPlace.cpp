@@ -9,6 +9,7 @@
 
 #include "chart/InkRect.h"
 #include "chart/MultiColorPlotCtrl.h"
+#include "chart/Tenths.h"
 
 namespace {
 
@@ -22,6 +23,30 @@ const RECT kNoPixels = {0, 0, 0, 0};
 // A segment joins the band before it while the pixels the union adds stay
 // under this: about what one more copy call costs next to copying pixels.
 const long kBandSlackPixels = 1024;
+
+// Builds a text as snprintf does from "%s" pieces, cut where the buffer ends,
+// without the formatter: a drawn frame finds the C library's formatting code
+// cold, and most frames' texts are those of the frame before.
+class TextBuilder {
+  public:
+    TextBuilder(char* psz, size_t cch) : m_psz(psz), m_cch(cch) {
+        if (cch > 0) psz[0] = '\0';
+    }
+    TextBuilder& operator<<(const char* pszPiece) {
+        if (m_nLength + 1 >= m_cch) return *this;
+        size_t n = strlen(pszPiece);
+        if (n > m_cch - 1 - m_nLength) n = m_cch - 1 - m_nLength;
+        memcpy(m_psz + m_nLength, pszPiece, n);
+        m_nLength += n;
+        m_psz[m_nLength] = '\0';
+        return *this;
+    }
+
+  private:
+    char* m_psz;
+    size_t m_cch;
+    size_t m_nLength = 0;
+};
 
 long Area(const RECT& rc) {
     return rc.left < rc.right && rc.top < rc.bottom
@@ -90,32 +115,44 @@ void CMultiColorPlotCtrl::FormatCaptions() {
         range.fMax = m_fRangeMax;
         float fSpan = m_fRangeMax - m_fRangeMin;
         double fMid = fSpan * 0.5 + m_fRangeMin;
-        snprintf(range.szMin, sizeof(range.szMin), "%8.1f", m_fRangeMin);
+        if (!FormatTenths(m_fRangeMin, range.szMin, sizeof(range.szMin)))
+            snprintf(range.szMin, sizeof(range.szMin), "%8.1f", m_fRangeMin);
         snprintf(range.szMid, sizeof(range.szMid), "%8.1f", fMid);
-        snprintf(range.szMax, sizeof(range.szMax), "%8.1f", m_fRangeMax);
+        if (!FormatTenths(m_fRangeMax, range.szMax, sizeof(range.szMax)))
+            snprintf(range.szMax, sizeof(range.szMax), "%8.1f", m_fRangeMax);
         range.bValid = true;
     }
 
+    // The title is "%s %8.1f %s / %s" of title, value, unit and maximum; the
+    // value is formatted again only when it changed.
     Caption* pCaptions = m_drawn.captions;
     const size_t cchText = sizeof(pCaptions[0].szText);
+    TextBuilder title(pCaptions[0].szText, cchText);
     if (m_nCaptionMode == 1) {
-        snprintf(pCaptions[0].szText, cchText, "%s", m_szTitle);
-    } else if (m_pValues != nullptr && m_nPointCount > 0) {
-        snprintf(pCaptions[0].szText, cchText, "%s %8.1f %s / %s", m_szTitle,
-                 m_pValues[m_nPointCount - 1], m_szUnit, range.szMax);
+        title << m_szTitle;
     } else {
-        // No sample slot: the value's place stays blank.
-        snprintf(pCaptions[0].szText, cchText, "%s %8s %s / %s", m_szTitle, "", m_szUnit,
-                 range.szMax);
+        const char* pszValue = "        ";  // no sample slot: the value's place stays blank
+        if (m_pValues != nullptr && m_nPointCount > 0) {
+            const float fValue = m_pValues[m_nPointCount - 1];
+            NumberText& value = m_valueText;
+            if (!value.bValid || memcmp(&value.fValue, &fValue, sizeof(float)) != 0) {
+                value.fValue = fValue;
+                if (!FormatTenths(fValue, value.szText, sizeof(value.szText)))
+                    snprintf(value.szText, sizeof(value.szText), "%8.1f", fValue);
+                value.bValid = true;
+            }
+            pszValue = value.szText;
+        }
+        title << m_szTitle << " " << pszValue << " " << m_szUnit << " / " << range.szMax;
     }
     pCaptions[0].pt = POINT{0, 0};
     int nCaptions = 1;
     if (m_nCaptionMode >= 3) {
-        snprintf(pCaptions[nCaptions].szText, cchText, "%s", range.szMin);
+        TextBuilder(pCaptions[nCaptions].szText, cchText) << range.szMin;
         pCaptions[nCaptions++].pt = POINT{0, m_nClientHeight - 10};
     }
     if (m_nCaptionMode == 4) {
-        snprintf(pCaptions[nCaptions].szText, cchText, "%s", range.szMid);
+        TextBuilder(pCaptions[nCaptions].szText, cchText) << range.szMid;
         pCaptions[nCaptions++].pt = POINT{0, m_nClientHeight / 2};
     }
     for (int i = 0; i < nCaptions; ++i) {

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
 #include <string>
 
 #include "ChartTestSupport.h"
+#include "chart/Tenths.h"
 
 namespace {
 
@@ -141,6 +145,40 @@ TEST(ChartRange, FixedRangeStoresOutsidersAndOpenRangeOnlyWidens) {
     plot.SetValueRange(0.0f, 10.0f);
     plot.AppendValue(20.0f);
     EXPECT_EQ(10.0f, plot.m_fRangeMax);
+}
+
+// The captions' numbers are the C library's "%8.1f", whether the chart or
+// the library formats them: halves round to even, a negative value that
+// rounds to zero keeps its sign, and what the chart leaves to the library
+// (too large, not a number, no room) it leaves untouched.
+TEST(ChartCaption, NumbersAreFormattedAsTheLibraryFormatsThem) {
+    std::vector<float> values = {
+        0.0f,   -0.0f,   0.05f,  -0.05f,  0.25f,     0.75f,      -0.25f,      1.25f,        2156.0f,
+        -50.0f, 0.04f,   -0.04f, 99.95f,  999999.9f, 1234567.8f, 99999999.0f, 999999936.0f, 1e9f,
+        -1e9f,  3.4e38f, 1e-30f, -1e-30f, NAN,       INFINITY,   -INFINITY};
+    std::mt19937 random(25);
+    for (int i = 0; i < 200000; ++i) {
+        // Any bit pattern, and as many within a chart's usual range.
+        uint32_t nBits = random();
+        float fValue;
+        memcpy(&fValue, &nBits, sizeof(fValue));
+        values.push_back(fValue);
+        values.push_back(static_cast<float>(random() % 2000000) / 20.0f - 50000.0f);
+    }
+    for (float fValue : values) {
+        char szLibrary[64], szChart[64];
+        snprintf(szLibrary, sizeof(szLibrary), "%8.1f", fValue);
+        memcpy(szChart, "untouched", 10);
+        if (!FormatTenths(fValue, szChart, sizeof(szChart))) {
+            ASSERT_FALSE(std::fabs(fValue) < 1e9f) << szLibrary;
+            ASSERT_STREQ(szChart, "untouched");
+            continue;
+        }
+        ASSERT_STREQ(szChart, szLibrary);
+    }
+    char szShort[15] = "untouched";
+    EXPECT_FALSE(FormatTenths(1.0f, szShort, sizeof(szShort)));
+    EXPECT_STREQ(szShort, "untouched");
 }
 
 // Longer texts are cut to what the chart holds, not written past it.

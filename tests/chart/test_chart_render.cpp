@@ -227,6 +227,14 @@ TEST(ChartCaption, TextsAreTheFormattedLinesAtTheirPlaces) {
                              {{{0, 0}, "Fan Speed   2156.0  RPM  /   7000.0"},
                               {{0, 74}, "     0.0"},
                               {{0, 42}, "  3500.0"}}));
+    // A new value shows at once, and so does the one before when it comes back.
+    for (float fValue : {3000.5f, 2156.0f}) {
+        plot.AppendValue(fValue);
+        char szTitle[64];
+        snprintf(szTitle, sizeof(szTitle), "Fan Speed %8.1f  RPM  /   7000.0", fValue);
+        EXPECT_TRUE(CaptionShows(
+            plot, 300, 84, {{{0, 0}, szTitle}, {{0, 74}, "     0.0"}, {{0, 42}, "  3500.0"}}));
+    }
     // Either end of the range changed shows at once.
     plot.SetValueRange(-50.0f, 7000.0f);
     EXPECT_TRUE(CaptionShows(plot, 300, 84,
