@@ -239,11 +239,19 @@ void COsterbyDlg::UpdateReadings() {
         default:
             break;
     }
-    m_strCpuTemp.Format("%d", m_nCpuTemp);
-    m_strEnvTemp.Format("%d", m_nEnvTemp);
-    m_strFanSpeed.Format("%d", m_nFanSpeed);
-    m_strPwmDuty.Format("%d", m_nPwmDuty);
+    // A tick reads one quantity: the others keep the texts they have.
+    FormatReading(m_strCpuTemp, m_nCpuTemp, m_formatted[0]);
+    FormatReading(m_strEnvTemp, m_nEnvTemp, m_formatted[1]);
+    FormatReading(m_strFanSpeed, static_cast<int>(m_nFanSpeed), m_formatted[2]);
+    FormatReading(m_strPwmDuty, m_nPwmDuty, m_formatted[3]);
     UpdateData(FALSE);
+}
+
+void COsterbyDlg::FormatReading(CString& str, int nValue, Formatted& formatted) {
+    if (formatted.bValid && formatted.nValue == nValue) return;
+    str.Format("%d", nValue);
+    formatted.nValue = nValue;
+    formatted.bValid = true;
 }
 
 void COsterbyDlg::ReadCpuTemp() {

@@ -38,6 +38,11 @@ class COsterbyDlg : public CDialog {
     void ReadEnvTemp();
     void ReadFanSpeed(WORD wHighReg, WORD wLowReg);
     void ReadPwmDuty(WORD wReg);
+    struct Formatted {
+        int nValue;
+        bool bValid;
+    };
+    static void FormatReading(CString& str, int nValue, Formatted& formatted);
     void ManualModeOn();
     void ManualModeOff();
 
@@ -56,6 +61,9 @@ class COsterbyDlg : public CDialog {
     CString m_strEnvTemp;
     CString m_strFanSpeed;
     CString m_strPwmDuty;
+    // The number each of the four texts was last formatted from; only the
+    // sampling tick writes those texts.
+    Formatted m_formatted[4] = {};
     int m_nCpuTemp;
     int m_nEnvTemp;
     UINT m_nFanSpeed;
