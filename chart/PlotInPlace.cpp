@@ -48,6 +48,11 @@ class TextBuilder {
     size_t m_nLength = 0;
 };
 
+// "%8.1f" of a float: made here where that is exact, else by the library.
+void FormatNumber(float fValue, char* psz, size_t cch) {
+    if (!FormatTenths(fValue, psz, cch)) snprintf(psz, cch, "%8.1f", fValue);
+}
+
 long Area(const RECT& rc) {
     return rc.left < rc.right && rc.top < rc.bottom
                ? static_cast<long>(rc.right - rc.left) * (rc.bottom - rc.top)
@@ -115,11 +120,9 @@ void CMultiColorPlotCtrl::FormatCaptions() {
         range.fMax = m_fRangeMax;
         float fSpan = m_fRangeMax - m_fRangeMin;
         double fMid = fSpan * 0.5 + m_fRangeMin;
-        if (!FormatTenths(m_fRangeMin, range.szMin, sizeof(range.szMin)))
-            snprintf(range.szMin, sizeof(range.szMin), "%8.1f", m_fRangeMin);
+        FormatNumber(m_fRangeMin, range.szMin, sizeof(range.szMin));
         snprintf(range.szMid, sizeof(range.szMid), "%8.1f", fMid);
-        if (!FormatTenths(m_fRangeMax, range.szMax, sizeof(range.szMax)))
-            snprintf(range.szMax, sizeof(range.szMax), "%8.1f", m_fRangeMax);
+        FormatNumber(m_fRangeMax, range.szMax, sizeof(range.szMax));
         range.bValid = true;
     }
 
@@ -137,8 +140,7 @@ void CMultiColorPlotCtrl::FormatCaptions() {
             NumberText& value = m_valueText;
             if (!value.bValid || memcmp(&value.fValue, &fValue, sizeof(float)) != 0) {
                 value.fValue = fValue;
-                if (!FormatTenths(fValue, value.szText, sizeof(value.szText)))
-                    snprintf(value.szText, sizeof(value.szText), "%8.1f", fValue);
+                FormatNumber(fValue, value.szText, sizeof(value.szText));
                 value.bValid = true;
             }
             pszValue = value.szText;
